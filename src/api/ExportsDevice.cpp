@@ -1,6 +1,8 @@
 // Device exports.
 #include "api/CallFrame.h"
 #include "api/NotAvailable.h"
+#include "bluez/BLEFactory.h"
+#include "bluez/IAdapter.h"
 #include "qeltble.h"
 
 using namespace Qelt::BLE;
@@ -52,9 +54,8 @@ QELTBLE_API int32_t QELTBLE_GetChannelConfiguration(QELTBLE_HANDLE handle,
 }
 
 QELTBLE_API int32_t QELTBLE_SetActiveLayout(QELTBLE_HANDLE handle, uint8_t channelCount,
-                                            uint16_t framesPerNotification,
-                                            uint8_t bytesPerSample, bool littleEndian,
-                                            uint16_t samplingRate) {
+                                            uint16_t framesPerNotification, uint8_t bytesPerSample,
+                                            bool littleEndian, uint16_t samplingRate) {
     return CallFrame([&]() -> int32_t {
         (void)handle;
         (void)channelCount;
@@ -103,8 +104,8 @@ QELTBLE_API int32_t QELTBLE_RegisterConnectionStateCallback(
 
 QELTBLE_API int32_t QELTBLE_SendFrame(QELTBLE_HANDLE handle, uint8_t command,
                                       const uint8_t* payload, uint16_t payloadLength,
-                                      uint8_t* status, uint8_t* response,
-                                      uint16_t* responseLength, uint32_t timeoutMs) {
+                                      uint8_t* status, uint8_t* response, uint16_t* responseLength,
+                                      uint32_t timeoutMs) {
     return CallFrame([&]() -> int32_t {
         (void)handle;
         (void)command;
@@ -119,7 +120,12 @@ QELTBLE_API int32_t QELTBLE_SendFrame(QELTBLE_HANDLE handle, uint8_t command,
 }
 
 QELTBLE_API int32_t QELTBLE_Shutdown(void) {
-    return CallFrame([]() -> int32_t { ThrowNotAvailable("QELTBLE_Shutdown"); });
+    return CallFrame([]() -> int32_t {
+        // HANDLE TABLE: closing every open handle comes first, before the
+        // scanner goes; it is added here together with the handle table.
+        BLEFactory::GetInstance().GetAdapter()->Shutdown();
+        return 0;
+    });
 }
 
 }  // extern "C"
