@@ -67,6 +67,10 @@ BlueZConnection::~BlueZConnection() {
     }
     // Only tasks appended after the worker had already exited are left.
     FailQueue(kShutDownMessage);
+    {
+        std::unique_lock lock(mutex_);
+        callersLeft_.wait(lock, [&] { return callers_ == 0; });
+    }
     if (wakeupFd_ >= 0) {
         close(wakeupFd_);
     }
@@ -84,23 +88,25 @@ void BlueZConnection::Execute(const Work& work) {
     }
     auto task = std::make_shared<Task>();
     task->work = work;
-    {
-        std::lock_guard lock(mutex_);
-        // Checked under the lock so that nothing is appended after the
-        // worker (or the destructor) has failed the queue.
-        if (lost_) {
-            throw ApiException(kLostMessage, kCommunicationCode);
-        }
-        if (!running_) {
-            throw ApiException(kNotRunningMessage, kCommunicationCode);
-        }
-        queue_.push_back(task);
+    std::unique_lock lock(mutex_);
+    // Checked under the lock so that nothing is appended after the worker
+    // (or the destructor) has failed the queue.
+    if (lost_) {
+        throw ApiException(kLostMessage, kCommunicationCode);
     }
+    if (!running_) {
+        throw ApiException(kNotRunningMessage, kCommunicationCode);
+    }
+    queue_.push_back(task);
+    ++callers_;
+    lock.unlock();
     Wake();
-    {
-        std::unique_lock lock(mutex_);
-        completed_.wait(lock, [&] { return task->done; });
+    lock.lock();
+    completed_.wait(lock, [&] { return task->done; });
+    if (--callers_ == 0) {
+        callersLeft_.notify_all();  // under the lock: the destructor may be waiting
     }
+    lock.unlock();
     if (task->error) {
         std::rethrow_exception(task->error);
     }

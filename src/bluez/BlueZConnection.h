@@ -39,7 +39,8 @@ public:
     BlueZConnection(const BlueZConnection&) = delete;
     BlueZConnection& operator=(const BlueZConnection&) = delete;
     // Stops the worker after it has run everything already queued, fails
-    // what is queued later, and closes the bus.
+    // what is queued later, waits for callers still inside Execute to leave,
+    // and closes the bus.
     ~BlueZConnection();
 
     // Runs `work` on the worker and waits for it; rethrows the exception
@@ -75,6 +76,10 @@ private:
     std::mutex mutex_;
     std::condition_variable completed_;
     std::deque<TaskPtr> queue_;
+    // Threads inside Execute; destruction waits until they have left, so a
+    // caller woken by the last completion never touches a freed object.
+    int callers_ = 0;
+    std::condition_variable callersLeft_;
 };
 
 }  // namespace Qelt::BLE::BlueZUtil
