@@ -28,6 +28,16 @@ uint64_t MonotonicNowUs() {
            static_cast<uint64_t>(now.tv_nsec) / 1000u;
 }
 
+// Runs a task's closure; returns what it threw.
+std::exception_ptr Run(const BlueZConnection::Work& work, sd_bus* bus) {
+    try {
+        work(bus);
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
 int NextPollTimeoutMs(sd_bus* bus) {
     uint64_t deadline = kNoDeadline;
     if (sd_bus_get_timeout(bus, &deadline) < 0) {
@@ -144,22 +154,15 @@ void BlueZConnection::DrainQueue() {
         TaskPtr task = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
-        RunTask(task);
+        std::exception_ptr error = Run(task->work, bus_);
         lock.lock();
-    }
-}
-
-void BlueZConnection::RunTask(const TaskPtr& task) {
-    try {
-        task->work(bus_);
-    } catch (...) {
-        task->error = std::current_exception();
-    }
-    {
-        std::lock_guard lock(mutex_);
+        task->error = std::move(error);
         task->done = true;
+        // The caller now holds the only reference, so the task, its closure
+        // and its exception are destroyed on the caller's thread.
+        task.reset();
+        completed_.notify_all();
     }
-    completed_.notify_all();
 }
 
 bool BlueZConnection::WaitForEvents() {
@@ -182,19 +185,15 @@ bool BlueZConnection::WaitForEvents() {
 }
 
 void BlueZConnection::FailQueue(const char* message) {
-    std::deque<TaskPtr> failed;
-    {
-        std::lock_guard lock(mutex_);
-        failed.swap(queue_);
-    }
-    if (failed.empty()) {
+    std::lock_guard lock(mutex_);
+    if (queue_.empty()) {
         return;
     }
-    for (const TaskPtr& task : failed) {
+    for (const TaskPtr& task : queue_) {
         task->error = std::make_exception_ptr(ApiException(message, kCommunicationCode));
-        std::lock_guard lock(mutex_);
         task->done = true;
     }
+    queue_.clear();  // the callers hold the last references
     completed_.notify_all();
 }
 

@@ -61,7 +61,6 @@ private:
 
     void Loop();
     void DrainQueue();
-    void RunTask(const TaskPtr& task);
     // Sleeps until the bus or the wakeup descriptor has something; false
     // when the bus has failed.
     bool WaitForEvents();

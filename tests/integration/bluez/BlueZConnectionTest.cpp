@@ -191,19 +191,20 @@ TEST(BlueZConnection, DestructionWakesASleepingWorkerAndRunsWhatWasQueued) {
 
     // Tasks queued before destruction began are run, not failed.
     auto connection = std::make_unique<BlueZConnection>();
+    BlueZConnection* raw = connection.get();  // callers must not read the owner being reset
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::promise<void> blockerRunning;
     std::vector<std::future<std::string>> queued;
     queued.push_back(std::async(std::launch::async, [&] {
-        return Outcome(*connection, [&](sd_bus*) {
+        return Outcome(*raw, [&](sd_bus*) {
             blockerRunning.set_value();
             released.wait();
         });
     }));
     blockerRunning.get_future().wait();
     for (int i = 0; i < 3; ++i) {
-        queued.push_back(std::async(std::launch::async, [&] { return Outcome(*connection, Noop); }));
+        queued.push_back(std::async(std::launch::async, [&] { return Outcome(*raw, Noop); }));
     }
     std::this_thread::sleep_for(100ms);
     std::thread destroyer([&] { connection.reset(); });
