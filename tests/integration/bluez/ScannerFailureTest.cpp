@@ -11,6 +11,8 @@
 
 #include "FakeBlueZ.h"
 #include "PrivateBus.h"
+#include "api/ApiException.h"
+#include "bluez/BlueZBleScanner.h"
 #include "qeltble.h"
 
 using QeltTest::FakeBlueZ;
@@ -140,13 +142,20 @@ TEST(ScannerFailure, LostBusFailsLaterCallsButKeepsTheList) {
         ASSERT_EQ(QELTBLE_StartScanning(), 0);
         bus.Kill();
     }
-    // The worker notices at once; allow it a moment.
-    int result = 0;
-    for (int i = 0; i < 100 && result == 0; ++i) {
-        result = QELTBLE_StopScanning();
-        std::this_thread::sleep_for(20ms);
+    // Wait until the worker has noticed, with a call that changes nothing.
+    auto& scanner = Qelt::BLE::BlueZBleScanner::GetInstance();
+    bool noticed = false;
+    for (int i = 0; i < 500 && !noticed; ++i) {
+        try {
+            std::string path;
+            scanner.ResolveLiveObjectPath("AB-1234.56.78", path);
+            std::this_thread::sleep_for(10ms);
+        } catch (const Qelt::BLE::ApiException& e) {
+            noticed = e.code == 3;
+        }
     }
-    EXPECT_EQ(result, 3);
+    ASSERT_TRUE(noticed);
+    EXPECT_EQ(QELTBLE_StopScanning(), 3);
     EXPECT_EQ(LastError(), "D-Bus connection is not running.");
     // The failed stop left the scanner counted as scanning: nothing to start.
     EXPECT_EQ(QELTBLE_StartScanning(), 0);
