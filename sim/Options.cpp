@@ -33,6 +33,7 @@ uint64_t ParseSeconds(const std::string& text, const std::string& what) {
     return static_cast<uint64_t>(seconds * 1e6);
 }
 
+// Milliseconds as text, in microseconds.
 uint64_t ParseMilliseconds(const std::string& text, const std::string& what) {
     return ParseSeconds(text, what) / 1000;
 }
@@ -79,11 +80,11 @@ void ApplySimulatorSetting(Options& options, const std::string& key, const std::
     } else if (key == "temporary-timeout") {
         options.timings.temporaryTimeoutUsec = ParseSeconds(value, key);
     } else if (key == "disconnect-delay-ms") {
-        options.timings.disconnectDelayUsec = ParseMilliseconds(value, key) * 1000;
+        options.timings.disconnectDelayUsec = ParseMilliseconds(value, key);
     } else if (key == "scan-interval-ms") {
-        options.timings.scanIntervalUsec = ParseMilliseconds(value, key) * 1000;
+        options.timings.scanIntervalUsec = ParseMilliseconds(value, key);
     } else if (key == "battery-interval-ms") {
-        options.timings.batteryIntervalUsec = ParseMilliseconds(value, key) * 1000;
+        options.timings.batteryIntervalUsec = ParseMilliseconds(value, key);
     } else if (key == "default-devices") {
         options.defaultPeers = value == "yes" || value == "true" || value == "on";
     } else {
@@ -212,11 +213,11 @@ Options ParseOptions(int argc, char** argv) {
         } else if (arg == "--temporary-timeout") {
             options.timings.temporaryTimeoutUsec = ParseSeconds(value(), arg);
         } else if (arg == "--disconnect-delay-ms") {
-            options.timings.disconnectDelayUsec = ParseMilliseconds(value(), arg) * 1000;
+            options.timings.disconnectDelayUsec = ParseMilliseconds(value(), arg);
         } else if (arg == "--scan-interval-ms") {
-            options.timings.scanIntervalUsec = ParseMilliseconds(value(), arg) * 1000;
+            options.timings.scanIntervalUsec = ParseMilliseconds(value(), arg);
         } else if (arg == "--battery-interval-ms") {
-            options.timings.batteryIntervalUsec = ParseMilliseconds(value(), arg) * 1000;
+            options.timings.batteryIntervalUsec = ParseMilliseconds(value(), arg);
         } else {
             throw std::runtime_error("unknown option '" + arg + "' (see --help)");
         }

@@ -20,7 +20,7 @@ public:
     // Runs `action` at the absolute CLOCK_MONOTONIC time `whenUsec`.
     void StartAt(uint64_t whenUsec, std::function<void()> action);
     void Cancel();
-    bool Pending() const { return source_ != nullptr; }
+    bool Pending() const { return pending_; }
 
     static uint64_t Now();
 
@@ -28,8 +28,11 @@ private:
     static int OnExpired(sd_event_source* source, uint64_t usec, void* userdata);
 
     sd_event* event_;
+    // One event source for the timer's life, enabled while an expiry is
+    // pending; it is never freed inside its own dispatch.
     EventSourcePtr source_;
     std::function<void()> action_;
+    bool pending_ = false;
 };
 
 }  // namespace QeltSim
