@@ -222,8 +222,8 @@ TEST(BlueZConnection, DyingBusFailsWaitersAndEveryLaterCallWithoutHanging) {
 
     // The worker is stuck in a call that only the bus's death ends; callers
     // queue behind it, and others keep submitting until they are refused.
-    auto stuck = std::async(std::launch::async,
-                            [&] { return Outcome(connection, CallThatNeverReturns); });
+    auto stuck =
+        std::async(std::launch::async, [&] { return Outcome(connection, CallThatNeverReturns); });
     std::this_thread::sleep_for(100ms);
     std::vector<std::future<std::string>> queued;
     for (int i = 0; i < 3; ++i) {

@@ -11,8 +11,8 @@ namespace {
 
 void Check(int result, const char* what) {
     if (result < 0) {
-        throw std::runtime_error(std::string("fake BlueZ: ") + what + " failed: " +
-                                 std::strerror(-result));
+        throw std::runtime_error(std::string("fake BlueZ: ") + what +
+                                 " failed: " + std::strerror(-result));
     }
 }
 
@@ -164,8 +164,8 @@ int FakeBlueZ::Answer(sd_bus_message* message) {
         return 1;
     }
     if (failure) {
-        const sd_bus_error error{"org.bluez.Error.Failed",
-                                 *failure ? (*failure)->c_str() : nullptr, 0};
+        const sd_bus_error error{"org.bluez.Error.Failed", *failure ? (*failure)->c_str() : nullptr,
+                                 0};
         return sd_bus_reply_method_error(message, &error);
     }
     sd_bus_message* reply = nullptr;

@@ -115,7 +115,8 @@ TEST(ObjectModel, CallNoArgReportsTheMethodAndTheBlueZError) {
     BlueZConnection connection;
 
     EXPECT_EQ(CallOutcome(connection, "Connect", false), "ok");
-    EXPECT_EQ(bluez.Calls().back(), "/org/bluez/hci0/dev_00_11_22_33_44_55 org.bluez.Device1.Connect");
+    EXPECT_EQ(bluez.Calls().back(),
+              "/org/bluez/hci0/dev_00_11_22_33_44_55 org.bluez.Device1.Connect");
 
     bluez.FailMethod("Connect", "le-connection-abort-by-local");
     EXPECT_EQ(CallOutcome(connection, "Connect", false),

@@ -78,8 +78,7 @@ TEST(ScannerFailure, AdapterOffAtConstruction) {
     EXPECT_EQ(QELTBLE_StartScanning(), 2);
     EXPECT_EQ(LastError(), "Bluetooth adapter not enabled.");
     EXPECT_TRUE(AdapterCalls(bluez) ==
-                std::vector<std::string>{
-                    "/org/bluez/hci0 org.freedesktop.DBus.Properties.Get"});
+                std::vector<std::string>{"/org/bluez/hci0 org.freedesktop.DBus.Properties.Get"});
 }
 
 TEST(ScannerFailure, AdapterOffWhenScanningStarts) {

@@ -162,9 +162,9 @@ TEST(ParseInterfaceList, StoresEachInterfaceWithItsTextProperties) {
         AppendDict(m, AppendDeviceProperties);
         ASSERT_GE(sd_bus_message_close_container(m), 0);
         ASSERT_GE(sd_bus_message_append(m, "{sa{sv}}", "org.freedesktop.DBus.Properties", 0), 0);
-        ASSERT_GE(sd_bus_message_append(m, "{sa{sv}}", "org.bluez.Battery1", 1, "Percentage", "y",
-                                        80),
-                  0);
+        ASSERT_GE(
+            sd_bus_message_append(m, "{sa{sv}}", "org.bluez.Battery1", 1, "Percentage", "y", 80),
+            0);
         ASSERT_GE(sd_bus_message_close_container(m), 0);
         AppendMarker(m);
     });

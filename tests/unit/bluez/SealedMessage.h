@@ -40,8 +40,7 @@ public:
     Message Build(const std::function<void(sd_bus_message*)>& append) {
         sd_bus_message* raw = nullptr;
         if (sd_bus_message_new_signal(bus_, &raw, "/org/bluez/hci0/dev_00_11_22_33_44_55",
-                                      "org.freedesktop.DBus.Properties",
-                                      "PropertiesChanged") < 0) {
+                                      "org.freedesktop.DBus.Properties", "PropertiesChanged") < 0) {
             throw std::runtime_error("could not create a message");
         }
         Message message(raw);

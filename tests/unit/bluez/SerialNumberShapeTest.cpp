@@ -11,9 +11,9 @@ using Qelt::BLE::HasSerialNumberShape;
 TEST(SerialNumberShape, ListsOnlyNamesShapedLikeASerialNumber) {
     const std::vector<std::pair<std::string, bool>> cases = {
         {"AB-1234.56.78", true},
-        {"zz-ABCD.EF.GH", true},       // only length and separators count
-        {"AB-1234.56.7", false},       // 12 characters
-        {"AB-1234.56.789", false},     // 14 characters
+        {"zz-ABCD.EF.GH", true},    // only length and separators count
+        {"AB-1234.56.7", false},    // 12 characters
+        {"AB-1234.56.789", false},  // 14 characters
         {"AB_1234.56.78", false},
         {"AB-1234-56.78", false},
         {"AB-1234.56-78", false},
