@@ -39,9 +39,10 @@ std::vector<std::string> Options(std::vector<std::string> more) {
 // Every callback, as "changed <count>" or "discovered <name>,<name>,...".
 class Announcements {
 public:
+    // Never destroyed: callbacks may still arrive while the process exits.
     static Announcements& Get() {
-        static Announcements instance;
-        return instance;
+        static Announcements* instance = new Announcements;
+        return *instance;
     }
     static void OnListChanged(uint32_t count) { Get().Add("changed " + std::to_string(count)); }
     static void OnDiscovered(const char (*names)[QELTBLE_DEVICENAME_LENGTH_MAX], uint32_t count) {
