@@ -20,6 +20,10 @@ namespace {
 // Creates fake devices and remembers what happened to them.
 class HandleManagerTest : public ::testing::Test {
 protected:
+    // The table's own destruction abandons what is still open, as at process
+    // exit; the tests close everything instead.
+    void TearDown() override { manager.CloseAll(); }
+
     HandleManager manager{[this](const std::string& serial) -> std::unique_ptr<IDevice> {
         created.push_back(serial);
         if (serial == "missing") {
