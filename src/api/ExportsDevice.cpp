@@ -1,12 +1,14 @@
 // Device exports: each resolves its handle through the handle table and
 // calls the device.
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "api/CallFrame.h"
 #include "api/HandleManager.h"
-#include "api/NotAvailable.h"
 #include "bluez/BLEFactory.h"
 #include "bluez/IAdapter.h"
+#include "protocol/CommandFrame.h"
 #include "qeltble.h"
 
 using namespace Qelt::BLE;
@@ -128,15 +130,31 @@ QELTBLE_API int32_t QELTBLE_SendFrame(QELTBLE_HANDLE handle, uint8_t command,
                                       uint8_t* status, uint8_t* response,
                                       uint16_t* responseLength, uint32_t timeoutMs) {
     return CallFrame([&]() -> int32_t {
-        Lookup(handle);
-        (void)command;
-        (void)payload;
-        (void)payloadLength;
-        (void)status;
-        (void)response;
-        (void)responseLength;
-        (void)timeoutMs;
-        ThrowNotAvailable("QELTBLE_SendFrame");
+        IDevice& device = Lookup(handle);
+        const std::vector<uint8_t> request = qelt::BuildRequest(command, payload, payloadLength);
+        if (request.empty()) {
+            throw ApiException("SendFrame: payload too large", QELTBLE_ERROR_INVALID_ARGUMENT);
+        }
+        const std::vector<uint8_t> received = device.SendNusCommand(
+            request.data(), static_cast<uint32_t>(request.size()), timeoutMs);
+        qelt::ParsedResponse parsed;
+        if (!qelt::ParseResponse(received.data(), received.size(), parsed)) {
+            throw ApiException("SendFrame: malformed response frame",
+                               QELTBLE_ERROR_COMMUNICATION);
+        }
+        if (status != nullptr) {
+            *status = parsed.status;
+        }
+        if (response != nullptr && responseLength != nullptr) {
+            const uint16_t copied = std::min(parsed.payloadLength, *responseLength);
+            if (copied != 0) {
+                std::memcpy(response, parsed.payload, copied);
+            }
+            *responseLength = copied;
+        } else if (responseLength != nullptr) {
+            *responseLength = parsed.payloadLength;
+        }
+        return QELTBLE_SUCCESS;
     });
 }
 

@@ -50,7 +50,10 @@ QELTBLE_HANDLE HandleManager::CreateHandle(const char* serialNumber) {
     }
 
     // The device is created without the lock: opening takes seconds.
-    std::unique_ptr<IDevice> device = createDevice_(serialNumber);
+    return AddDevice(createDevice_(serialNumber));
+}
+
+QELTBLE_HANDLE HandleManager::AddDevice(std::unique_ptr<IDevice> device) {
     try {
         std::lock_guard lock(mutex_);
         const QELTBLE_HANDLE handle = lastHandle_ + 1;

@@ -32,6 +32,9 @@ public:
     // The handle of the open device with this serial number, or of a newly
     // created one. Issued handles start at 1 and are never reused.
     QELTBLE_HANDLE CreateHandle(const char* serialNumber);
+    // Issues the next handle for a device that is already open and takes
+    // ownership of it.
+    QELTBLE_HANDLE AddDevice(std::unique_ptr<IDevice> device);
     // Throws ApiException 1 "Invalid device handle." for a handle not open.
     IDevice* GetDeviceFromHandle(QELTBLE_HANDLE handle);
     // Throws ApiException 1 "Device not found." for a device not listed.
