@@ -1,0 +1,50 @@
+// org.qeltble.Simulator1 on /org/qeltble/Simulator: how tests and users
+// script the simulator (devices, power, faults, counters). Every argument is
+// checked; a malformed call gets a D-Bus error and changes nothing.
+#pragma once
+
+#include <string>
+
+#include "BusValue.h"
+#include "PeerSpec.h"
+
+namespace QeltSim {
+
+class Simulator;
+
+class ControlInterface {
+public:
+    static constexpr const char* kPath = "/org/qeltble/Simulator";
+    static constexpr const char* kInterface = "org.qeltble.Simulator1";
+
+    explicit ControlInterface(Simulator& simulator);
+    ControlInterface(const ControlInterface&) = delete;
+    ControlInterface& operator=(const ControlInterface&) = delete;
+
+private:
+    void Add(const char* member, const char* in, const char* out,
+             int (ControlInterface::*handler)(sd_bus_message*));
+
+    int AddAmplifier(sd_bus_message* call);
+    int ConfigureAmplifier(sd_bus_message* call);
+    int RemoveAmplifier(sd_bus_message* call);
+    int SetAmplifierPower(sd_bus_message* call);
+    int SetAdapterPowered(sd_bus_message* call);
+    int AddAdapter(sd_bus_message* call);
+    int RemoveAdapter(sd_bus_message* call);
+    int FailNextCall(sd_bus_message* call);
+    int ClearFailures(sd_bus_message* call);
+    int GetCallCount(sd_bus_message* call);
+    int GetSignalCount(sd_bus_message* call);
+    int GetCounters(sd_bus_message* call);
+    int ResetCounters(sd_bus_message* call);
+    int ListAmplifiers(sd_bus_message* call);
+
+    // Applies a configuration dictionary to a copy of `spec`; on success
+    // replaces `spec`. Returns false after answering the call with an error.
+    bool ApplyConfig(sd_bus_message* call, PeerSpec& spec);
+
+    Simulator& simulator_;
+};
+
+}  // namespace QeltSim

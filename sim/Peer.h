@@ -1,0 +1,44 @@
+// A simulated remote device as it exists in the air, independent of any
+// adapter: its spec, whether it is switched on, and whether a link to it is
+// up (a linked peripheral stops advertising).
+#pragma once
+
+#include <random>
+
+#include "PeerSpec.h"
+
+namespace QeltSim {
+
+class Peer {
+public:
+    explicit Peer(PeerSpec spec) : spec_(std::move(spec)), poweredOn_(spec_.poweredOn) {}
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+    virtual ~Peer() = default;
+
+    PeerSpec& Spec() { return spec_; }
+    const PeerSpec& Spec() const { return spec_; }
+    const std::string& Key() const { return key_.empty() ? key_ = spec_.Key() : key_; }
+
+    bool PoweredOn() const { return poweredOn_; }
+    void SetPoweredOn(bool on) { poweredOn_ = on; }
+    bool Linked() const { return linked_; }
+    void SetLinked(bool linked) { linked_ = linked; }
+    bool Advertising() const { return poweredOn_ && !linked_; }
+
+    // The strength of the next advertisement heard: the spec's level with
+    // the spread of a real room.
+    int16_t HeardRssi(std::mt19937& random) const {
+        std::uniform_int_distribution<int> spread(-10, 10);
+        const int rssi = spec_.rssi + spread(random);
+        return static_cast<int16_t>(rssi >= 0 ? -1 : (rssi < -127 ? -127 : rssi));
+    }
+
+private:
+    PeerSpec spec_;
+    mutable std::string key_;
+    bool poweredOn_;
+    bool linked_ = false;
+};
+
+}  // namespace QeltSim

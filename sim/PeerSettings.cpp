@@ -1,0 +1,410 @@
+#include "PeerSettings.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "PeerCatalog.h"
+
+namespace QeltSim {
+
+namespace {
+
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::string item;
+    std::istringstream stream(text);
+    while (std::getline(stream, item, ',')) {
+        const auto first = item.find_first_not_of(" \t");
+        const auto last = item.find_last_not_of(" \t");
+        items.push_back(first == std::string::npos ? "" : item.substr(first, last - first + 1));
+    }
+    return items;
+}
+
+bool ParseInteger(const std::string& text, long long low, long long high, long long& out) {
+    if (text.empty()) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || value < low || value > high) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool ParseFloat(const std::string& text, float& out) {
+    if (text.empty()) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const float value = std::strtof(text.c_str(), &end);
+    if (errno != 0 || *end != '\0') {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool ParseBool(const std::string& text, bool& out) {
+    if (text == "yes" || text == "true" || text == "on" || text == "1") {
+        out = true;
+        return true;
+    }
+    if (text == "no" || text == "false" || text == "off" || text == "0") {
+        out = false;
+        return true;
+    }
+    return false;
+}
+
+bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& out) {
+    if (text.size() % 2 != 0) {
+        return false;
+    }
+    out.clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        long long byte = 0;
+        if (!ParseInteger("0x" + text.substr(i, 2), 0, 255, byte)) {
+            return false;
+        }
+        out.push_back(static_cast<uint8_t>(byte));
+    }
+    return true;
+}
+
+bool IsAddress(const std::string& text) {
+    if (text.size() != 17) {
+        return false;
+    }
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i % 3 == 2 ? c != ':' : !std::isxdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+using Setter = std::function<bool(PeerSpec&, const std::string&)>;
+
+template <class T>
+Setter IntegerSetter(T AmplifierSpec::*field, long long low, long long high) {
+    return [field, low, high](PeerSpec& spec, const std::string& value) {
+        long long n = 0;
+        if (!ParseInteger(value, low, high, n)) {
+            return false;
+        }
+        spec.amplifier.*field = static_cast<T>(n);
+        return true;
+    };
+}
+
+Setter TextSetter(std::string AmplifierSpec::*field) {
+    return [field](PeerSpec& spec, const std::string& value) {
+        spec.amplifier.*field = value;
+        return true;
+    };
+}
+
+Setter FlagSetter(bool PeerSpec::*field) {
+    return [field](PeerSpec& spec, const std::string& value) { return ParseBool(value, spec.*field); };
+}
+
+bool SetChannels(PeerSpec& spec, const std::string& value) {
+    long long count = 0;
+    if (!ParseInteger(value, 1, 62, count)) {
+        return false;
+    }
+    // Keep a trailing counter channel of the legacy default where there is one.
+    const bool counter = !spec.amplifier.channels.empty() && spec.amplifier.channels.back().type == 5;
+    const ChannelSpec eeg = spec.amplifier.channels.empty() ? ChannelSpec{}
+                                                            : spec.amplifier.channels.front();
+    spec.amplifier.channels.assign(static_cast<size_t>(count), eeg.type == 5 ? ChannelSpec{} : eeg);
+    if (counter && count > 1) {
+        spec.amplifier.channels.back() = ChannelSpec{5, 1.0f};
+    }
+    return true;
+}
+
+bool SetChannelTypes(PeerSpec& spec, const std::string& value) {
+    const auto items = SplitList(value);
+    if (items.empty() || items.size() > 62) {
+        return false;
+    }
+    spec.amplifier.channels.resize(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        long long type = 0;
+        if (!ParseInteger(items[i], 0, 255, type)) {
+            return false;
+        }
+        spec.amplifier.channels[i].type = static_cast<uint8_t>(type);
+    }
+    return true;
+}
+
+bool SetScales(PeerSpec& spec, const std::string& value) {
+    const auto items = SplitList(value);
+    if (items.empty() || items.size() > 62) {
+        return false;
+    }
+    spec.amplifier.channels.resize(std::max(spec.amplifier.channels.size(), items.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (!ParseFloat(items[i], spec.amplifier.channels[i].scale)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SetFilters(PeerSpec& spec, const std::string& value) {
+    spec.amplifier.filters.clear();
+    if (value.empty() || value == "none") {
+        return true;
+    }
+    // "id:hex28" entries, or just channel ids (with zero filter data).
+    for (const auto& item : SplitList(value)) {
+        FilterSpec filter;
+        const auto colon = item.find(':');
+        long long id = 0;
+        if (!ParseInteger(item.substr(0, colon), 1, 65535, id)) {
+            return false;
+        }
+        filter.channelId = static_cast<uint16_t>(id);
+        if (colon != std::string::npos) {
+            std::vector<uint8_t> bytes;
+            if (!ParseHexBytes(item.substr(colon + 1), bytes) || bytes.size() > 14) {
+                return false;
+            }
+            std::copy(bytes.begin(), bytes.end(), filter.data.begin());
+        }
+        spec.amplifier.filters.push_back(filter);
+    }
+    return true;
+}
+
+const std::map<std::string, Setter>& Setters() {
+    static const std::map<std::string, Setter> setters = {
+        {"generation",
+         [](PeerSpec& spec, const std::string& value) {
+             if (value != "legacy" && value != "nus") {
+                 return false;
+             }
+             const Generation generation = value == "nus" ? Generation::Nus : Generation::Legacy;
+             if (generation != spec.amplifier.generation) {
+                 // Take the other generation's model and advertised service.
+                 const std::string name = spec.Key();
+                 const PeerSpec fresh = MakeAmplifier(name, generation);
+                 spec.uuids = fresh.uuids;
+                 spec.manufacturerData = fresh.manufacturerData;
+                 AmplifierSpec amplifier = fresh.amplifier;
+                 amplifier.faults = spec.amplifier.faults;
+                 spec.amplifier = amplifier;
+             }
+             return true;
+         }},
+        {"name",
+         [](PeerSpec& spec, const std::string& value) {
+             spec.name = value;
+             return !value.empty();
+         }},
+        {"alias",
+         [](PeerSpec& spec, const std::string& value) {
+             spec.alias = value;
+             return true;
+         }},
+        {"address",
+         [](PeerSpec& spec, const std::string& value) {
+             spec.address = value;
+             for (char& c : spec.address) {
+                 c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+             }
+             return IsAddress(value);
+         }},
+        {"address-type",
+         [](PeerSpec& spec, const std::string& value) {
+             spec.addressType = value;
+             return value == "public" || value == "random";
+         }},
+        {"remembered", FlagSetter(&PeerSpec::remembered)},
+        {"paired", FlagSetter(&PeerSpec::paired)},
+        {"trusted", FlagSetter(&PeerSpec::trusted)},
+        {"powered", FlagSetter(&PeerSpec::poweredOn)},
+        {"rssi",
+         [](PeerSpec& spec, const std::string& value) {
+             long long n = 0;
+             if (!ParseInteger(value, -127, 20, n) || n == 0) {
+                 return false;
+             }
+             spec.rssi = static_cast<int16_t>(n);
+             return true;
+         }},
+        {"tx-power",
+         [](PeerSpec& spec, const std::string& value) {
+             long long n = 0;
+             if (!ParseInteger(value, -127, 126, n)) {
+                 return false;
+             }
+             spec.txPower = static_cast<int16_t>(n);
+             return true;
+         }},
+        {"channels", SetChannels},
+        {"channel-types", SetChannelTypes},
+        {"scales", SetScales},
+        {"filters", SetFilters},
+        {"frames-per-notification",
+         IntegerSetter(&AmplifierSpec::framesPerNotification, 1, 64)},
+        {"sampling-rate", IntegerSetter(&AmplifierSpec::samplingRate, 1, 65535)},
+        {"battery", IntegerSetter(&AmplifierSpec::battery, 0, 255)},
+        {"model-number", TextSetter(&AmplifierSpec::modelNumber)},
+        {"serial-number", TextSetter(&AmplifierSpec::serialNumber)},
+        {"firmware-revision", TextSetter(&AmplifierSpec::firmwareRevision)},
+        {"hardware-revision", TextSetter(&AmplifierSpec::hardwareRevision)},
+        {"manufacturer-name", TextSetter(&AmplifierSpec::manufacturerName)},
+        {"bytes-per-sample", IntegerSetter(&AmplifierSpec::nusBytesPerSample, 3, 4)},
+        {"byte-order",
+         [](PeerSpec& spec, const std::string& value) {
+             spec.amplifier.nusLittleEndian = value == "little";
+             return value == "little" || value == "big";
+         }},
+        {"connect-failures",
+         [](PeerSpec& spec, const std::string& value) {
+             long long n = 0;
+             if (!ParseInteger(value, 0, 1000000, n)) {
+                 return false;
+             }
+             spec.amplifier.faults.connectFailures = static_cast<uint32_t>(n);
+             return true;
+         }},
+        {"connect-error",
+         [](PeerSpec& spec, const std::string& value) {
+             spec.amplifier.faults.connectErrorName = value;
+             return value.find('.') != std::string::npos;
+         }},
+        {"connect-error-message",
+         [](PeerSpec& spec, const std::string& value) {
+             spec.amplifier.faults.connectErrorMessage = value;
+             return true;
+         }},
+        {"services-never-resolve",
+         [](PeerSpec& spec, const std::string& value) {
+             return ParseBool(value, spec.amplifier.faults.servicesNeverResolve);
+         }},
+        {"config-record-limit",
+         [](PeerSpec& spec, const std::string& value) {
+             long long n = 0;
+             if (!ParseInteger(value, -1, 65535, n)) {
+                 return false;
+             }
+             spec.amplifier.faults.configRecordLimit = static_cast<int32_t>(n);
+             return true;
+         }},
+        {"missing-characteristics",
+         [](PeerSpec& spec, const std::string& value) {
+             spec.amplifier.faults.missingCharacteristics.clear();
+             for (auto uuid : SplitList(value)) {
+                 if (uuid.empty()) {
+                     continue;
+                 }
+                 for (char& c : uuid) {
+                     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                 }
+                 spec.amplifier.faults.missingCharacteristics.push_back(uuid);
+             }
+             return true;
+         }},
+        {"offer-both-services",
+         [](PeerSpec& spec, const std::string& value) {
+             return ParseBool(value, spec.amplifier.faults.offerBothServices);
+         }},
+    };
+    return setters;
+}
+
+}  // namespace
+
+bool ApplyPeerSetting(PeerSpec& spec, const std::string& key, const std::string& value,
+                      std::string& error) {
+    const auto& setters = Setters();
+    const auto it = setters.find(key);
+    if (it == setters.end()) {
+        error = "unknown setting '" + key + "'";
+        return false;
+    }
+    if (!it->second(spec, value)) {
+        error = "invalid value '" + value + "' for '" + key + "'";
+        return false;
+    }
+    return true;
+}
+
+bool ValidateAmplifier(const PeerSpec& spec, std::string& error) {
+    const AmplifierSpec& amplifier = spec.amplifier;
+    if (spec.Key().empty()) {
+        error = "an amplifier needs a name (its serial number)";
+        return false;
+    }
+    if (amplifier.channels.empty() || amplifier.channels.size() > 62) {
+        error = "an amplifier has 1 to 62 channels";
+        return false;
+    }
+    // One notification must fit an ATT notification of the largest MTU.
+    size_t slots = 0;
+    for (const auto& channel : amplifier.channels) {
+        slots += channel.type == 5 && amplifier.generation == Generation::Legacy
+                     ? 1
+                     : amplifier.framesPerNotification;
+    }
+    const size_t width = amplifier.generation == Generation::Legacy ? 3 : amplifier.nusBytesPerSample;
+    if (slots * width > 512) {
+        error = "one notification would carry " + std::to_string(slots * width) +
+                " bytes (at most 512)";
+        return false;
+    }
+    for (const auto& filter : amplifier.filters) {
+        if (filter.channelId == 0 || filter.channelId > amplifier.channels.size()) {
+            error = "a filter names channel " + std::to_string(filter.channelId) +
+                    ", which does not exist";
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* PeerSettingsHelp() {
+    return R"(  generation=legacy|nus        protocol generation (default legacy)
+  name=TEXT                    advertised name (an amplifier's serial number)
+  alias=TEXT                   alias (a device without name shows its address)
+  address=XX:XX:XX:XX:XX:XX    Bluetooth address (default derived from the name)
+  address-type=public|random
+  remembered=yes|no            in BlueZ's tree from the start (default no)
+  paired=yes|no, trusted=yes|no
+  powered=yes|no               switched on, advertising (default yes)
+  rssi=-127..20, tx-power=N    signal strength and advertised TX power
+  channels=N                   channel count, 1..62 (legacy keeps its counter last)
+  channel-types=T,T,...        channel type codes (5 = sample counter)
+  scales=S,S,...               per-channel scale factors
+  filters=ID[:HEX],...|none    filter records (14 bytes of filter data in hex)
+  frames-per-notification=N    frames in one sample notification (1..64)
+  sampling-rate=HZ             samples per second and channel
+  battery=PERCENT              battery level (2A19)
+  model-number=, serial-number=, firmware-revision=, hardware-revision=,
+  manufacturer-name=           Device Information strings (any length)
+  bytes-per-sample=3|4, byte-order=big|little   NUS-generation sample format
+  connect-failures=N           the next N Connect calls fail with
+  connect-error=NAME, connect-error-message=TEXT
+  services-never-resolve=yes   ServicesResolved never becomes true
+  config-record-limit=K        configuration bursts stop after K records
+  missing-characteristics=UUID,...   characteristics left out of the database
+  offer-both-services=yes      the data service and the UART service together
+)";
+}
+
+}  // namespace QeltSim
