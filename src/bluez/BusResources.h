@@ -41,7 +41,7 @@ public:
     }
 
 private:
-    sd_bus_error error_ = SD_BUS_ERROR_NULL;
+    sd_bus_error error_{nullptr, nullptr, 0};
 };
 
 }  // namespace Qelt::BLE::BlueZUtil

@@ -52,7 +52,7 @@ void CallThatNeverReturns(sd_bus* bus) {
     sd_bus_get_unique_name(bus, &self);
     sd_bus_message* call = nullptr;
     sd_bus_message_new_method_call(bus, &call, self, "/", "org.qelt.Test", "Never");
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{nullptr, nullptr, 0};
     const int result = sd_bus_call(bus, call, 120'000'000, &error, nullptr);
     sd_bus_message_unref(call);
     sd_bus_error_free(&error);

@@ -132,7 +132,7 @@ private:
 
 // Starts discovery on the simulated adapter as another BlueZ client would.
 void StartDiscoveryAsAnotherClient(Simulator& sim) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{nullptr, nullptr, 0};
     const int result =
         sd_bus_call_method(sim.Connection(), "org.bluez", "/org/bluez/hci0", "org.bluez.Adapter1",
                            "StartDiscovery", &error, nullptr, "");
