@@ -356,3 +356,52 @@ TEST(Scanning, ShutdownBeforeAnyScanningStillStopsDiscovery) {
     EXPECT_EQ(QELTBLE_StartScanning(), 0);
     EXPECT_EQ(QELTBLE_GetDiscoveredDeviceCount(), 0u);
 }
+
+namespace {
+
+// What QELTBLE_Shutdown answered when a scanner callback called it.
+struct ShutdownAttempt {
+    std::mutex mutex;
+    bool made = false;
+    int result = 0;
+    std::string errorText;
+};
+
+ShutdownAttempt& Attempt() {
+    static ShutdownAttempt* attempt = new ShutdownAttempt;  // outlives the scanner
+    return *attempt;
+}
+
+void ShutDownFromCallback(uint32_t) {
+    ShutdownAttempt& attempt = Attempt();
+    std::lock_guard lock(attempt.mutex);
+    if (!attempt.made) {
+        attempt.made = true;
+        attempt.result = QELTBLE_Shutdown();
+        attempt.errorText = QELTBLE_GetLastErrorText();
+    }
+}
+
+}  // namespace
+
+TEST(Scanning, ShutdownFromOneOfItsOwnCallbacksIsRefused) {
+    // Shutting down waits for the callback thread, which would be waiting
+    // for itself.
+    Simulator sim(Options({"--amplifier", "AB-1234.56.78"}));
+    ASSERT_EQ(QELTBLE_RegisterDeviceListChangedCallback(&ShutDownFromCallback), 0);
+    ASSERT_EQ(QELTBLE_StartScanning(), 0);
+    ASSERT_TRUE(WaitFor([] {
+        std::lock_guard lock(Attempt().mutex);
+        return Attempt().made;
+    }));
+    {
+        std::lock_guard lock(Attempt().mutex);
+        EXPECT_EQ(Attempt().result, -1);
+        EXPECT_EQ(Attempt().errorText,
+                  "The scanner cannot be shut down from one of its own callbacks.");
+    }
+    EXPECT_TRUE(BlueZBleScanner::GetInstance().IsScanning());
+    EXPECT_EQ(QELTBLE_GetDiscoveredDeviceCount(), 1u);
+    EXPECT_EQ(QELTBLE_Shutdown(), 0);
+    EXPECT_EQ(QELTBLE_GetDiscoveredDeviceCount(), 0u);
+}
