@@ -51,8 +51,7 @@ uint8_t QeltNusProtocolHandler::ParseBatteryLevel(const std::string& value) {
     return value.empty() ? 0 : static_cast<uint8_t>(value.front());
 }
 
-void QeltNusProtocolHandler::ConvertPayload(const std::string& payload, float* out,
-                                            uint16_t count,
+void QeltNusProtocolHandler::ConvertPayload(const std::string& payload, float* out, uint16_t count,
                                             const QELTBLE_AMPLIFIER_CONFIGURATION* amplifier,
                                             const PayloadLayout* layout) {
     if (amplifier == nullptr || layout == nullptr || (out == nullptr && count != 0)) {

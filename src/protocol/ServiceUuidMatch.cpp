@@ -21,9 +21,9 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 bool ListHoldsServiceUuid(const std::vector<std::string>& serviceUuids, std::string_view service) {
-    return std::any_of(serviceUuids.begin(), serviceUuids.end(), [service](const std::string& uuid) {
-        return EqualIgnoringAsciiCase(uuid, service);
-    });
+    return std::any_of(
+        serviceUuids.begin(), serviceUuids.end(),
+        [service](const std::string& uuid) { return EqualIgnoringAsciiCase(uuid, service); });
 }
 
 }  // namespace Qelt::BLE
