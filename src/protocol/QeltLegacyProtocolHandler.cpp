@@ -27,35 +27,54 @@ Record& RequireRecord(Record* record) {
     return *record;
 }
 
-// Finds the channel record of each layout entry in turn. Layouts usually list
-// channels in ascending order, frame after frame, so the entry after the
-// previous one's (wrapping round to the first) is tried before a full lookup.
-class ChannelCursor {
+// Finds the scale of each layout entry's channel. Channel ids below 64 (an
+// amplifier has at most 62 channels) are remembered once found, so later
+// frames of a notification cost no map access. A channel seen for the first
+// time is looked up at most once: layouts usually list channels in ascending
+// order, so the record after the previous one (wrapping round to the first)
+// is tried before a full lookup.
+class ChannelScales {
 public:
-    explicit ChannelCursor(const ChannelMap& channels)
-        : begin_(channels.begin()), end_(channels.end()), next_(begin_), channels_(channels) {}
+    explicit ChannelScales(const ChannelMap& channels)
+        : channels_(channels), next_(channels.begin()) {}
 
-    // The record of `channelId`, or null when the map has none.
-    const QELTBLE_CHANNEL_CONFIGURATION* Find(uint16_t channelId) {
-        ChannelMap::const_iterator found = next_;
-        if (found == end_ || found->first != channelId) {
-            found = channels_.find(channelId);
-            if (found == end_) {
-                return nullptr;
-            }
+    // Stores the scale of `channelId` in `scale`; false when the map has no
+    // such channel.
+    bool Find(uint16_t channelId, float& scale) {
+        if (channelId < kRemembered && ((remembered_ >> channelId) & 1U) != 0) {
+            scale = scales_[channelId];
+            return true;
         }
-        next_ = std::next(found);
-        if (next_ == end_) {
-            next_ = begin_;
-        }
-        return &found->second;
+        return LookUp(channelId, scale);
     }
 
 private:
-    ChannelMap::const_iterator begin_;
-    ChannelMap::const_iterator end_;
-    ChannelMap::const_iterator next_;
+    static constexpr uint16_t kRemembered = 64;
+
+    bool LookUp(uint16_t channelId, float& scale) {
+        ChannelMap::const_iterator found = next_;
+        if (found == channels_.end() || found->first != channelId) {
+            found = channels_.find(channelId);
+            if (found == channels_.end()) {
+                return false;
+            }
+        }
+        next_ = std::next(found);
+        if (next_ == channels_.end()) {
+            next_ = channels_.begin();
+        }
+        scale = found->second.scale;
+        if (channelId < kRemembered) {
+            scales_[channelId] = scale;
+            remembered_ |= uint64_t{1} << channelId;
+        }
+        return true;
+    }
+
     const ChannelMap& channels_;
+    ChannelMap::const_iterator next_;
+    uint64_t remembered_ = 0;  // bit k set: scales_[k] holds channel k's scale
+    float scales_[kRemembered];
 };
 
 }  // namespace
@@ -137,13 +156,13 @@ void QeltLegacyProtocolHandler::ConvertPayload(const std::string& payload, float
     // inside the count floats at out.
     const auto* sample = reinterpret_cast<const unsigned char*>(payload.data());
     const QELTBLE_PAYLOADCHANNEL_CONFIGURATION* entry = layout->data();
-    ChannelCursor cursor(*channels);
+    ChannelScales scales(*channels);
     for (std::size_t i = 0; i < entries; ++i, sample += kSampleWidth) {
-        const QELTBLE_CHANNEL_CONFIGURATION* channel = cursor.Find(entry[i].channelId);
-        if (channel == nullptr) {
+        float scale;
+        if (!scales.Find(entry[i].channelId, scale)) {
             throw ApiException("Payload references unknown channel id.", kPayloadMismatch);
         }
-        out[i] = static_cast<float>(RawSample::Int24BigEndian(sample)) * channel->scale;
+        out[i] = static_cast<float>(RawSample::Int24BigEndian(sample)) * scale;
     }
 }
 
