@@ -115,8 +115,10 @@ public:
         std::vector<Run> extended = runs;
         for (Run& run : extended) {
             const auto samples = run.counters.find("samples");
-            if (run.error_occurred || run.run_type != Run::RT_Iteration ||
-                samples == run.counters.end() || samples->second.value <= 0) {
+            const bool central = run.run_type == Run::RT_Iteration ||
+                                 run.aggregate_name == "mean" || run.aggregate_name == "median";
+            if (run.error_occurred || !central || samples == run.counters.end() ||
+                samples->second.value <= 0) {
                 continue;
             }
             const double nsPerCall =

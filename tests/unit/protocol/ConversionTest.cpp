@@ -101,17 +101,24 @@ TEST(LegacyConversion, DecodesBigEndian24BitCountsTimesTheScale) {
 
 TEST(LegacyConversion, EachSlotTakesTheScaleOfItsOwnEntrysChannel) {
     // Layouts in frame order (wrapping round), backwards, repeating and
-    // skipping channels must all find the right record for every slot.
+    // skipping channels, with ids on both sides of 64, must all find the
+    // right record for every slot.
     const std::vector<PayloadLayout> layouts = {
-        LayoutOf({1, 2, 5, 9, 1, 2, 5, 9}), LayoutOf({9, 5, 2, 1}), LayoutOf({1, 1, 5, 5, 9}),
-        LayoutOf({2, 9, 2, 9, 2}),          LayoutOf({5}),          LayoutOf({9, 1, 2, 9, 1}),
+        LayoutOf({1, 2, 5, 9, 1, 2, 5, 9}),
+        LayoutOf({9, 5, 2, 1}),
+        LayoutOf({1, 1, 5, 5, 9}),
+        LayoutOf({2, 9, 2, 9, 2}),
+        LayoutOf({5}),
+        LayoutOf({9, 1, 2, 9, 1}),
+        LayoutOf({0, 1, 63, 64, 300, 0, 1, 63, 64, 300}),
+        LayoutOf({300, 64, 300, 64, 63, 0}),
     };
     for (const PayloadLayout& layout : layouts) {
         LegacyConversion conversion;
-        conversion.channels = {{1, {1, 1, 1, 1.0f}},
-                               {2, {2, 1, 2, 0.25f}},
-                               {5, {5, 5, 5, -2.0f}},
-                               {9, {9, 1, 9, 1e-3f}}};
+        conversion.channels = {{0, {0, 1, 0, 3.0f}},    {1, {1, 1, 1, 1.0f}},
+                               {2, {2, 1, 2, 0.25f}},   {5, {5, 5, 5, -2.0f}},
+                               {9, {9, 1, 9, 1e-3f}},   {63, {63, 1, 63, 0.125f}},
+                               {64, {64, 1, 64, 4.0f}}, {300, {300, 1, 44, -0.5f}}};
         conversion.layout = layout;
         const auto count = static_cast<uint16_t>(layout.size() + 1);  // one spare slot
         conversion.amplifier.payloadSize = static_cast<uint16_t>(3 * count);
