@@ -15,5 +15,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qeltbleConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/qeltbleConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qeltble)
 
+# The pkg-config file finds its prefix relative to itself, so the installed
+# tree can be moved.
+file(RELATIVE_PATH QELTBLE_PC_RELATIVE_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 configure_file(cmake/qeltble.pc.in ${CMAKE_CURRENT_BINARY_DIR}/qeltble.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qeltble.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

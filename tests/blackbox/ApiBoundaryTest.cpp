@@ -85,3 +85,45 @@ TEST(ApiBoundary, ChannelConfigurationChecksCountPointerFirst) {
     EXPECT_EQ(QELTBLE_GetChannelConfiguration(12345, channels, nullptr), 4);
     EXPECT_EQ(LastError(), "channelCount must not be null");
 }
+
+TEST(ApiBoundary, CloseDeviceOfAnUnknownHandleZeroesTheVariable) {
+    QELTBLE_HANDLE handle = 42;
+    EXPECT_EQ(QELTBLE_CloseDevice(&handle), 1);
+    EXPECT_EQ(LastError(), "Invalid device handle.");
+    EXPECT_EQ(handle, 0u);
+}
+
+// Every device export resolves its handle before it looks at its other
+// arguments, so even null arguments report the invalid handle.
+TEST(ApiBoundary, DeviceExportsCheckTheHandleFirst) {
+    QELTBLE_DEVICE_INFORMATION info;
+    uint32_t count = 0;
+    uint16_t length = 0;
+    const struct {
+        const char* name;
+        int32_t result;
+    } calls[] = {
+        {"GetDeviceInformation", QELTBLE_GetDeviceInformation(0, &info)},
+        {"GetChannelConfiguration", QELTBLE_GetChannelConfiguration(0, nullptr, &count)},
+        {"SetActiveLayout", QELTBLE_SetActiveLayout(0, 8, 4, 3, false, 250)},
+        {"RegisterDataAvailableCallback", QELTBLE_RegisterDataAvailableCallback(0, nullptr)},
+        {"SetFramesPerCallback", QELTBLE_SetFramesPerCallback(0, 0)},
+        {"RegisterDataAvailableBatchedCallback",
+         QELTBLE_RegisterDataAvailableBatchedCallback(0, nullptr)},
+        {"RegisterConnectionStateCallback", QELTBLE_RegisterConnectionStateCallback(0, nullptr)},
+        {"SendFrame", QELTBLE_SendFrame(0, 1, nullptr, 600, nullptr, nullptr, &length, 0)},
+        {"Echo", QELTBLE_Echo(0, nullptr, nullptr, nullptr)},
+        {"ResetDevice", QELTBLE_ResetDevice(0)},
+        {"ListImages", QELTBLE_ListImages(0, nullptr, nullptr)},
+        {"EraseImage", QELTBLE_EraseImage(0)},
+        {"UploadImage", QELTBLE_UploadImage(0, nullptr, 0, nullptr, nullptr, nullptr)},
+        {"TestImage", QELTBLE_TestImage(0, nullptr)},
+        {"ConfirmImage", QELTBLE_ConfirmImage(0)},
+    };
+    for (const auto& call : calls) {
+        EXPECT_EQ(call.result, 1) << call.name;
+    }
+    EXPECT_EQ(LastError(), "Invalid device handle.");
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(length, 0u);
+}
