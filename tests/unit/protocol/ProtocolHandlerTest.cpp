@@ -82,7 +82,6 @@ TEST(ProtocolHandler, CanHandleDeviceMatchesItsServiceIgnoringCaseOnly) {
         {"short forms", {"1405", "180F", "6E400001"}, false, false},
         {"surrounding spaces", {" " + kData, kNus + " "}, false, false},
         {"prefix of a service", {kData.substr(0, 35)}, false, false},
-        {"non-ASCII bytes do not fold", {"\xE9" + kNus.substr(1)}, false, false},
     };
     const QeltLegacyProtocolHandler legacy;
     const QeltNusProtocolHandler nus;
