@@ -177,6 +177,7 @@ int ControlInterface::ConfigureAmplifier(sd_bus_message* call) {
         return ReplyError(call, kInvalidArgs, "the name and address of an amplifier are fixed");
     }
     peer->Spec() = spec;
+    peer->SpecChanged();
     sd_bus_reply_method_return(call, "");
     return 1;
 }

@@ -1,5 +1,6 @@
 #include "Device.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "Adapter.h"
@@ -56,8 +57,12 @@ Device::~Device() {
         sd_bus_reply_method_return(call.get(), "");
     }
     if (linkUp_) {
+        if (gatt_ && gatt_->Linked()) {
+            peer_->Detach();
+        }
         peer_->SetLinked(false);
     }
+    gatt_.reset();
     context_.tree.RemoveSubtree(path_);
 }
 
@@ -265,7 +270,6 @@ void Device::LinkEstablished() {
     peer_->SetLinked(true);
     context_.tree.Set(path_, kDevice, "Connected", true);
     FinishConnect(nullptr, "");
-    OnLinkUp();
     if (peer_->Spec().amplifier.faults.servicesNeverResolve) {
         return;
     }
@@ -278,6 +282,30 @@ void Device::ServicesDiscovered() {
     }
     ExportServices();
     context_.tree.Set(path_, kDevice, "ServicesResolved", true);
+}
+
+void Device::ExportServices() {
+    const GattProfile profile = peer_->BuildProfile();
+    if (gatt_ && !gatt_->SameLayout(profile)) {
+        // The peripheral's database changed since it was cached.
+        gatt_.reset();
+    }
+    if (!gatt_) {
+        gatt_ = std::make_unique<GattDatabase>(context_, path_, profile, peer_->Mtu());
+    } else {
+        gatt_->Bind(profile);
+    }
+    gatt_->Announce();
+    std::vector<std::string> uuids;
+    for (const auto& service : profile) {
+        if (service.primary) {
+            uuids.push_back(service.uuid);
+        }
+    }
+    std::sort(uuids.begin(), uuids.end());
+    context_.tree.Set(path_, kDevice, "UUIDs", uuids);
+    peer_->Attach(*gatt_);
+    gatt_->LinkUp();
 }
 
 void Device::FinishConnect(const char* errorName, const std::string& errorMessage) {
@@ -329,15 +357,20 @@ void Device::LinkLost() {
     linkUp_ = false;
     linkTimer_.Cancel();
     disconnectTimer_.Cancel();
-    OnLinkDown();
+    if (gatt_ && gatt_->Linked()) {
+        peer_->Detach();
+        gatt_->LinkDown();
+    }
     peer_->SetLinked(false);
-    context_.tree.SetMany(path_, kDevice,
-                          {{"Connected", BusValue(false)}, {"ServicesResolved", BusValue(false)}});
+    // As BlueZ: the callers of Disconnect are answered first, then the
+    // change is signalled (clients close their bus on Connected=false).
     auto disconnects = std::move(pendingDisconnects_);
     pendingDisconnects_.clear();
     for (const auto& disconnect : disconnects) {
         sd_bus_reply_method_return(disconnect.get(), "");
     }
+    context_.tree.SetMany(path_, kDevice,
+                          {{"Connected", BusValue(false)}, {"ServicesResolved", BusValue(false)}});
     auto actions = std::move(afterDisconnect_);
     afterDisconnect_.clear();
     // An action may destroy this object (RemoveDevice): run them last.

@@ -1,6 +1,7 @@
 #include "ObjectTree.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -431,7 +432,13 @@ int ObjectTree::OnMessage(sd_bus_message* message, void* userdata, sd_bus_error*
     if (sd_bus_message_is_method_call(message, nullptr, nullptr) <= 0) {
         return 0;
     }
-    return self->Dispatch(message);
+    try {
+        return self->Dispatch(message);
+    } catch (const std::exception& error) {
+        // A fault of the simulator must not take it down: report and answer.
+        std::fprintf(stderr, "qeltble-sim: internal error: %s\n", error.what());
+        return ReplyError(message, "org.bluez.Error.Failed", "internal error");
+    }
 }
 
 int ObjectTree::Dispatch(sd_bus_message* message) {

@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "GattProfile.h"
 #include "PeerSpec.h"
 
 namespace QeltSim {
@@ -26,6 +27,17 @@ public:
     void SetLinked(bool linked) { linked_ = linked; }
     bool Advertising() const { return poweredOn_ && !linked_; }
 
+    // The GATT server as it stands now. The base has the generic access
+    // and generic attribute services only.
+    virtual GattProfile BuildProfile();
+    // A link's GATT client is ready (Attach) or the link is gone (Detach).
+    virtual void Attach(Notifier& link) { link_ = &link; }
+    virtual void Detach() { link_ = nullptr; }
+    // The spec was changed through the control interface.
+    virtual void SpecChanged() {}
+    // The ATT MTU a connection settles on.
+    uint16_t Mtu() const { return 247; }
+
     // The strength of the next advertisement heard: the spec's level with
     // the spread of a real room.
     int16_t HeardRssi(std::mt19937& random) const {
@@ -33,6 +45,12 @@ public:
         const int rssi = spec_.rssi + spread(random);
         return static_cast<int16_t>(rssi >= 0 ? -1 : (rssi < -127 ? -127 : rssi));
     }
+
+protected:
+    // The two services every peripheral has.
+    void AddGenericServices(GattProfile& profile) const;
+
+    Notifier* link_ = nullptr;
 
 private:
     PeerSpec spec_;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "Amplifier.h"
 #include "ControlInterface.h"
 
 namespace QeltSim {
@@ -41,7 +42,7 @@ Simulator::Simulator(const Options& options) {
                                                        options.timings});
     agents_ = std::make_unique<AgentManager>(*context_);
     for (const auto& spec : options.peers) {
-        world_.push_back(std::make_shared<Peer>(spec));
+        world_.push_back(MakePeer(spec));
     }
     if (options.adapter != AdapterMode::None) {
         adapter_ = std::make_unique<Adapter>(*context_, options.adapter == AdapterMode::On, world_);
@@ -96,8 +97,15 @@ Peer* Simulator::FindPeer(const std::string& key) {
     return nullptr;
 }
 
+std::shared_ptr<Peer> Simulator::MakePeer(const PeerSpec& spec) {
+    if (spec.kind == PeerKind::Amplifier) {
+        return std::make_shared<Amplifier>(spec, *context_);
+    }
+    return std::make_shared<Peer>(spec);
+}
+
 std::shared_ptr<Peer> Simulator::AddPeer(const PeerSpec& spec) {
-    auto peer = std::make_shared<Peer>(spec);
+    auto peer = MakePeer(spec);
     world_.push_back(peer);
     if (adapter_) {
         adapter_->PeerAdded(peer);

@@ -52,6 +52,7 @@ public:
     Counters& Stats() { return counters_; }
 
 private:
+    std::shared_ptr<Peer> MakePeer(const PeerSpec& spec);
     static int OnSignal(sd_event_source* source, const struct signalfd_siginfo* info,
                         void* userdata);
 
