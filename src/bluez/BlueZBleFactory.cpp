@@ -1,7 +1,7 @@
 #include "bluez/BlueZBleFactory.h"
 
-#include "api/NotAvailable.h"
 #include "bluez/BlueZBleScanner.h"
+#include "device/BlueZBleDevice.h"
 
 namespace Qelt::BLE {
 
@@ -14,9 +14,8 @@ IAdapter* BlueZBleFactory::GetAdapter() {
     return &BlueZBleScanner::GetInstance();
 }
 
-IDevice* BlueZBleFactory::CreateDevice(const std::string& /*deviceName*/,
-                                       IProtocolHandler* /*handler*/) {
-    ThrowNotAvailable("Opening a device");
+IDevice* BlueZBleFactory::CreateDevice(const std::string& deviceName, IProtocolHandler* handler) {
+    return new BlueZBleDevice(deviceName, handler);
 }
 
 }  // namespace Qelt::BLE

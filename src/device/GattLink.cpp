@@ -1,0 +1,434 @@
+#include "device/GattLink.h"
+
+#include <chrono>
+#include <utility>
+#include <vector>
+
+#include "api/ApiException.h"
+#include "bluez/BlueZBleScanner.h"
+#include "bluez/BlueZNames.h"
+#include "bluez/CallNoArg.h"
+#include "bluez/CanonicalUuid.h"
+#include "bluez/ManagedObjects.h"
+#include "device/LinkSignals.h"
+
+namespace Qelt::BLE {
+
+using BlueZUtil::BusError;
+using BlueZUtil::MessagePtr;
+using BlueZUtil::SlotPtr;
+
+namespace {
+
+constexpr int32_t kCommunicationCode = 3;
+using Clock = std::chrono::steady_clock;
+
+// Scanning is only a means of finding the amplifier; failing to stop it
+// does not make a connection fail.
+void StopScanningQuietly(BlueZBleScanner& scanner) {
+    try {
+        if (scanner.IsScanning()) {
+            scanner.StopScanning();
+        }
+    } catch (...) {
+    }
+}
+
+MessagePtr NewCharacteristicCall(sd_bus* bus, const std::string& path, const char* method) {
+    sd_bus_message* raw = nullptr;
+    if (sd_bus_message_new_method_call(bus, &raw, BlueZUtil::kBlueZService, path.c_str(),
+                                       BlueZUtil::kGattCharacteristicInterface, method) < 0) {
+        return nullptr;
+    }
+    return MessagePtr(raw);
+}
+
+std::string ReadValue(sd_bus* bus, const std::string& path) {
+    BusError error;
+    MessagePtr call = NewCharacteristicCall(bus, path, BlueZUtil::kReadValue);
+    sd_bus_message* rawReply = nullptr;
+    if (!call || sd_bus_message_append(call.get(), "a{sv}", 0) < 0 ||
+        sd_bus_call(bus, call.get(), BlueZUtil::kGattCallTimeoutUs, error.Get(), &rawReply) < 0) {
+        MessagePtr reply(rawReply);
+        throw ApiException(kReadFailedMessage + error.Detail(), kCommunicationCode);
+    }
+    MessagePtr reply(rawReply);
+    const void* data = nullptr;
+    size_t size = 0;
+    if (sd_bus_message_read_array(reply.get(), 'y', &data, &size) < 0 || data == nullptr) {
+        return std::string();
+    }
+    return std::string(static_cast<const char*>(data), size);
+}
+
+void WriteValue(sd_bus* bus, const std::string& path, const std::string& value, bool withResponse) {
+    BusError error;
+    MessagePtr call = NewCharacteristicCall(bus, path, BlueZUtil::kWriteValue);
+    const char* type =
+        withResponse ? BlueZUtil::kWriteWithResponse : BlueZUtil::kWriteWithoutResponse;
+    sd_bus_message* rawReply = nullptr;
+    if (!call || sd_bus_message_append_array(call.get(), 'y', value.data(), value.size()) < 0 ||
+        sd_bus_message_append(call.get(), "a{sv}", 1, BlueZUtil::kWriteTypeOption, "s", type) < 0 ||
+        sd_bus_call(bus, call.get(), BlueZUtil::kGattCallTimeoutUs, error.Get(), &rawReply) < 0) {
+        MessagePtr reply(rawReply);
+        throw ApiException(kWriteFailedMessage + error.Detail(), kCommunicationCode);
+    }
+    MessagePtr reply(rawReply);
+}
+
+SlotPtr MatchPropertiesChanged(sd_bus* bus, const std::string& path,
+                               sd_bus_message_handler_t handler, void* userdata) {
+    sd_bus_slot* slot = nullptr;
+    if (sd_bus_match_signal(bus, &slot, BlueZUtil::kBlueZService, path.c_str(),
+                            BlueZUtil::kPropertiesInterface, BlueZUtil::kPropertiesChanged, handler,
+                            userdata) < 0) {
+        return nullptr;
+    }
+    return SlotPtr(slot);
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The canonical UUID of one interface of an object, empty when absent.
+std::string UuidOf(const BlueZUtil::ObjEntry& object, const char* interface) {
+    const auto found = object.interfaces.find(interface);
+    if (found == object.interfaces.end()) {
+        return std::string();
+    }
+    const auto uuid = found->second.find(BlueZUtil::kUuidProperty);
+    if (uuid == found->second.end() || uuid->second.empty()) {
+        return std::string();
+    }
+    return BlueZUtil::CanonicalUuid(uuid->second);
+}
+
+}  // namespace
+
+GattLink::GattLink(const DeviceTimings& timings, std::function<bool()> stopRequested,
+                   std::function<void()> onDisconnected)
+    : timings_(timings),
+      stopRequested_(std::move(stopRequested)),
+      onDisconnected_(std::move(onDisconnected)) {}
+
+GattLink::~GattLink() {
+    TeardownConnection();
+}
+
+void GattLink::Connect(const std::string& serial) {
+    BlueZBleScanner& scanner = BlueZBleScanner::GetInstance();
+    try {
+        OpenSession(FindDevicePath(serial));
+    } catch (...) {
+        StopScanningQuietly(scanner);
+        throw;
+    }
+    StopScanningQuietly(scanner);
+}
+
+std::string GattLink::FindDevicePath(const std::string& serial) {
+    BlueZBleScanner& scanner = BlueZBleScanner::GetInstance();
+    const Clock::time_point start = Clock::now();
+    std::string path;
+    while (!scanner.ResolveLiveObjectPath(serial, path)) {
+        if (!scanner.IsScanning()) {
+            scanner.StartScanning();
+        }
+        std::this_thread::sleep_for(timings_.searchPoll);
+        if (stopRequested_() || Clock::now() - start >= timings_.searchLimit) {
+            throw ApiException(kDeviceNotFoundMessage, kCommunicationCode);
+        }
+    }
+    // A device being closed starts no new connection: BlueZ's Connect waits
+    // for an amplifier that is switched off until its own time-out.
+    if (stopRequested_()) {
+        throw ApiException(kDeviceNotFoundMessage, kCommunicationCode);
+    }
+    return path;
+}
+
+void GattLink::OpenSession(const std::string& devicePath) {
+    auto session = std::make_shared<Session>();
+    session->link = this;
+    session->devicePath = devicePath;
+    session->connection = std::make_unique<BlueZUtil::BlueZConnection>();
+    session->connection->Execute(
+        [&session](sd_bus* /*bus*/) { session->worker = std::this_thread::get_id(); });
+    {
+        std::lock_guard lock(linkMutex_);
+        session_ = session;
+    }
+    session->connection->Execute([&session](sd_bus* bus) {
+        BlueZUtil::CallNoArg(bus, session->devicePath, BlueZUtil::kDeviceInterface,
+                             BlueZUtil::kConnect, BlueZUtil::kConnectTimeoutUs, kCommunicationCode,
+                             false);
+        // Without this match a lost link goes unnoticed; the connection
+        // itself stands, so a failure is not an error.
+        session->connectedSlot = MatchPropertiesChanged(bus, session->devicePath,
+                                                        &GattLink::OnDeviceSignal, session.get());
+    });
+}
+
+void GattLink::DiscoverServices() {
+    const SessionPtr session = CurrentSession();
+    const Clock::time_point start = Clock::now();
+    while (true) {
+        bool resolved = false;
+        session->connection->Execute([&](sd_bus* bus) {
+            BusError error;
+            int value = 0;
+            if (sd_bus_get_property_trivial(
+                    bus, BlueZUtil::kBlueZService, session->devicePath.c_str(),
+                    BlueZUtil::kDeviceInterface, BlueZUtil::kServicesResolvedProperty, error.Get(),
+                    'b', &value) < 0 ||
+                value == 0) {
+                return;
+            }
+            ReadServiceTree(bus, session->devicePath);
+            resolved = true;
+        });
+        if (resolved) {
+            return;
+        }
+        std::this_thread::sleep_for(timings_.discoveryPoll);
+        if (Clock::now() - start >= timings_.discoveryLimit) {
+            throw ApiException(kServicesNotDiscoveredMessage, kCommunicationCode);
+        }
+    }
+}
+
+void GattLink::ReadServiceTree(sd_bus* bus, const std::string& devicePath) {
+    std::set<std::string> services;
+    std::map<std::string, std::string> characteristics;
+    const std::string prefix = devicePath + "/";
+    for (const BlueZUtil::ObjEntry& object : BlueZUtil::GetManagedObjects(bus)) {
+        if (!StartsWith(object.path, prefix)) {
+            continue;
+        }
+        if (std::string uuid = UuidOf(object, BlueZUtil::kGattServiceInterface); !uuid.empty()) {
+            services.insert(std::move(uuid));
+        }
+        if (std::string uuid = UuidOf(object, BlueZUtil::kGattCharacteristicInterface);
+            !uuid.empty()) {
+            characteristics.insert_or_assign(std::move(uuid), object.path);
+        }
+    }
+    std::lock_guard lock(linkMutex_);
+    services_ = std::move(services);
+    characteristics_ = std::move(characteristics);
+}
+
+std::string GattLink::CharacteristicPathOrEmpty(const std::string& uuid) const {
+    const std::string canonical = BlueZUtil::CanonicalUuid(uuid);
+    std::lock_guard lock(linkMutex_);
+    const auto found = characteristics_.find(canonical);
+    return found != characteristics_.end() ? found->second : std::string();
+}
+
+std::string GattLink::GetCharacteristicPath(const std::string& uuid) const {
+    std::string path = CharacteristicPathOrEmpty(uuid);
+    if (path.empty()) {
+        throw ApiException("Could not find characteristic '" + uuid + "'.", kCommunicationCode);
+    }
+    return path;
+}
+
+bool GattLink::HasService(const std::string& uuid) const {
+    const std::string canonical = BlueZUtil::CanonicalUuid(uuid);
+    std::lock_guard lock(linkMutex_);
+    return services_.count(canonical) != 0;
+}
+
+GattLink::SessionPtr GattLink::CurrentSession() const {
+    SessionPtr session;
+    {
+        std::lock_guard lock(linkMutex_);
+        session = session_;
+    }
+    if (!session) {
+        throw ApiException(BlueZUtil::kNotRunningMessage, kCommunicationCode);
+    }
+    // The worker must never hold the last reference: it would have to join
+    // itself when the session ends.
+    if (session->worker == std::this_thread::get_id()) {
+        throw ApiException(BlueZUtil::kExecuteOnWorkerMessage, kCommunicationCode);
+    }
+    return session;
+}
+
+GattLink::SessionPtr GattLink::SessionFor(const std::string& uuid, std::string& path,
+                                          bool required) const {
+    path = required ? GetCharacteristicPath(uuid) : CharacteristicPathOrEmpty(uuid);
+    if (path.empty()) {
+        return nullptr;
+    }
+    return CurrentSession();
+}
+
+std::string GattLink::Read(const std::string& /*service*/, const std::string& characteristic) {
+    std::string path;
+    const SessionPtr session = SessionFor(characteristic, path, true);
+    std::string value;
+    session->connection->Execute([&](sd_bus* bus) { value = ReadValue(bus, path); });
+    return value;
+}
+
+void GattLink::Write(const std::string& /*service*/, const std::string& characteristic,
+                     const std::string& value, bool withResponse) {
+    std::string path;
+    const SessionPtr session = SessionFor(characteristic, path, true);
+    session->connection->Execute([&](sd_bus* bus) { WriteValue(bus, path, value, withResponse); });
+}
+
+void GattLink::Subscribe(const std::string& characteristic, NotificationHandler handler) {
+    std::string path;
+    const SessionPtr session = SessionFor(characteristic, path, true);
+    {
+        std::lock_guard lock(handlersMutex_);
+        handlers_.insert_or_assign(path,
+                                   std::make_shared<const NotificationHandler>(std::move(handler)));
+    }
+    try {
+        session->connection->Execute([&](sd_bus* bus) {
+            try {
+                if (session->closed) {
+                    throw ApiException(BlueZUtil::kNotRunningMessage, kCommunicationCode);
+                }
+                SlotPtr slot = MatchPropertiesChanged(bus, path, &GattLink::OnCharacteristicSignal,
+                                                      session.get());
+                if (!slot) {
+                    throw ApiException(kSubscribeFailedMessage, kCommunicationCode);
+                }
+                BlueZUtil::CallNoArg(bus, path, BlueZUtil::kGattCharacteristicInterface,
+                                     BlueZUtil::kStartNotify, BlueZUtil::kGattCallTimeoutUs,
+                                     kCommunicationCode, false);
+                // Replaces (and so releases) an earlier match: one live match
+                // per characteristic.
+                session->matchSlots.insert_or_assign(path, std::move(slot));
+            } catch (...) {
+                session->matchSlots.erase(path);
+                throw;
+            }
+        });
+    } catch (...) {
+        std::lock_guard lock(handlersMutex_);
+        handlers_.erase(path);
+        throw;
+    }
+}
+
+void GattLink::Unsubscribe(const std::string& characteristic) {
+    std::string path;
+    SessionPtr session;
+    try {
+        session = SessionFor(characteristic, path, false);
+    } catch (const ApiException&) {
+        // The link is down: its notifications ended with it.
+    }
+    if (path.empty()) {
+        return;
+    }
+    {
+        std::lock_guard lock(handlersMutex_);
+        handlers_.erase(path);
+    }
+    if (!session) {
+        return;
+    }
+    try {
+        session->connection->Execute([&](sd_bus* bus) {
+            BlueZUtil::CallNoArg(bus, path, BlueZUtil::kGattCharacteristicInterface,
+                                 BlueZUtil::kStopNotify, BlueZUtil::kGattCallTimeoutUs,
+                                 kCommunicationCode, true);
+            session->matchSlots.erase(path);
+        });
+    } catch (const ApiException&) {
+        // A connection that is no longer running delivers nothing anyway.
+    }
+}
+
+void GattLink::DispatchNotification(std::string_view path, const std::string& value) {
+    std::shared_ptr<const NotificationHandler> handler;
+    {
+        std::lock_guard lock(handlersMutex_);
+        const auto found = handlers_.find(path);
+        if (found == handlers_.end()) {
+            return;
+        }
+        handler = found->second;
+    }
+    try {
+        (*handler)(value);
+    } catch (...) {
+        // A handler's failure must not reach the bus worker.
+    }
+}
+
+void GattLink::TeardownConnection() noexcept {
+    SessionPtr session;
+    {
+        std::lock_guard lock(linkMutex_);
+        session = std::move(session_);
+        session_.reset();
+        characteristics_.clear();
+    }
+    if (session) {
+        try {
+            session->connection->Execute([&session](sd_bus* bus) {
+                session->closed = true;
+                // Released before disconnecting, so that the link's own
+                // disconnection is not reported as a loss.
+                session->connectedSlot.reset();
+                if (!session->devicePath.empty()) {
+                    BlueZUtil::CallNoArg(bus, session->devicePath, BlueZUtil::kDeviceInterface,
+                                         BlueZUtil::kDisconnect, BlueZUtil::kDisconnectTimeoutUs,
+                                         kCommunicationCode, true);
+                }
+                session->matchSlots.clear();
+            });
+        } catch (...) {
+            // A lost connection has no worker left to run signal handlers.
+        }
+        // Unless another thread is still inside a call on this session, this
+        // stops and joins its worker; otherwise that thread does it when it
+        // leaves.
+        session.reset();
+    }
+    std::lock_guard lock(handlersMutex_);
+    handlers_.clear();
+}
+
+int GattLink::OnCharacteristicSignal(sd_bus_message* message, void* userdata,
+                                     sd_bus_error* /*error*/) {
+    if (message == nullptr || userdata == nullptr) {
+        return 0;
+    }
+    try {
+        Session& session = *static_cast<Session*>(userdata);
+        const char* path = sd_bus_message_get_path(message);
+        if (ReadNotifiedValue(message, session.notified)) {
+            session.link->DispatchNotification(path != nullptr ? path : "", session.notified);
+        }
+    } catch (...) {
+        // A notification that cannot be handled is dropped.
+    }
+    return 0;
+}
+
+int GattLink::OnDeviceSignal(sd_bus_message* message, void* userdata, sd_bus_error* /*error*/) {
+    if (message == nullptr || userdata == nullptr) {
+        return 0;
+    }
+    try {
+        Session& session = *static_cast<Session*>(userdata);
+        if (ReportsDisconnection(message) && session.link->onDisconnected_) {
+            session.link->onDisconnected_();
+        }
+    } catch (...) {
+        // Nothing may escape into the bus worker.
+    }
+    return 0;
+}
+
+}  // namespace Qelt::BLE
