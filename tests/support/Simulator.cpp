@@ -53,7 +53,12 @@ Simulator::Simulator(const std::vector<std::string>& options)
     if (sd_bus_open_system(&connection_) < 0) {
         throw std::runtime_error("cannot connect to the private bus");
     }
-    WaitForNames(std::chrono::seconds(10));
+    try {
+        WaitForNames(std::chrono::seconds(10));
+    } catch (...) {
+        connection_ = sd_bus_flush_close_unref(connection_);
+        throw;
+    }
 }
 
 Simulator::~Simulator() {
