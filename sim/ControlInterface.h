@@ -39,6 +39,16 @@ private:
     int GetCounters(sd_bus_message* call);
     int ResetCounters(sd_bus_message* call);
     int ListAmplifiers(sd_bus_message* call);
+    int PowerCycle(sd_bus_message* call);
+    int DropNotifications(sd_bus_message* call);
+    int RepeatCounter(sd_bus_message* call);
+    int StepBackCounter(sd_bus_message* call);
+    int SendWrongLengthPayload(sd_bus_message* call);
+    int Flood(sd_bus_message* call);
+
+    // The amplifier named by the call's first argument (a string), or
+    // nullptr after answering with NotFound.
+    class Amplifier* FindAmplifier(sd_bus_message* call);
 
     // Applies a configuration dictionary to a copy of `spec`; on success
     // replaces `spec`. Returns false after answering the call with an error.

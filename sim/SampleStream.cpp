@@ -11,7 +11,7 @@ namespace {
 // rest follow in the next runs, so bus traffic is never starved.
 constexpr uint64_t kMaxCatchUp = 256;
 // While flooding, keep at most this many messages queued towards the bus.
-constexpr uint64_t kFloodQueue = 64;
+constexpr uint64_t kFloodQueue = 256;
 constexpr int64_t kCounterModulo = 1 << 23;
 
 void PutSample(Bytes& out, int64_t value, uint8_t width, bool littleEndian) {

@@ -51,6 +51,7 @@ Simulator::Simulator(const Options& options) {
 }
 
 Simulator::~Simulator() {
+    powerTimers_.clear();
     control_.reset();
     adapter_.reset();
     world_.clear();
@@ -135,6 +136,26 @@ void Simulator::SetPeerPower(Peer& peer, bool on) {
     if (adapter_) {
         adapter_->PeerPowerChanged(peer);
     }
+}
+
+void Simulator::PowerCycle(Peer& peer, uint64_t pauseUsec) {
+    SetPeerPower(peer, false);
+    auto& timer = powerTimers_[&peer];
+    if (!timer) {
+        timer = std::make_unique<Timer>(event_.get());
+    }
+    // Keep the peer alive until it is switched on again.
+    std::shared_ptr<Peer> keep;
+    for (const auto& candidate : world_) {
+        if (candidate.get() == &peer) {
+            keep = candidate;
+        }
+    }
+    timer->Start(pauseUsec, [this, keep] {
+        if (keep) {
+            SetPeerPower(*keep, true);
+        }
+    });
 }
 
 std::string Simulator::DevicePathOf(const Peer& peer) const {

@@ -50,10 +50,18 @@ Simulator::Simulator(const std::vector<std::string>& options)
     std::vector<std::string> argv{QELTBLE_SIM_PATH};
     argv.insert(argv.end(), options.begin(), options.end());
     process_.Start(argv);
-    if (sd_bus_open_system(&connection_) < 0) {
-        throw std::runtime_error("cannot connect to the private bus");
+    try {
+        if (sd_bus_open_system(&connection_) < 0) {
+            throw std::runtime_error("cannot connect to the private bus");
+        }
+        WaitForNames(std::chrono::seconds(10));
+    } catch (...) {
+        // The destructor does not run for a failed construction.
+        sd_bus_flush_close_unref(connection_);
+        connection_ = nullptr;
+        process_.Stop(SIGTERM);
+        throw;
     }
-    WaitForNames(std::chrono::seconds(10));
 }
 
 Simulator::~Simulator() {
@@ -210,6 +218,33 @@ std::map<std::string, uint64_t> Simulator::Counters() {
 
 void Simulator::ResetCounters() {
     MessageRef reply{Call("ResetCounters", "")};
+}
+
+void Simulator::PowerCycle(const std::string& serial, std::chrono::milliseconds pause) {
+    MessageRef reply{
+        Call("PowerCycle", "su", serial.c_str(), static_cast<uint32_t>(pause.count()))};
+}
+
+void Simulator::DropNotifications(const std::string& serial, uint32_t count) {
+    MessageRef reply{Call("DropNotifications", "su", serial.c_str(), count)};
+}
+
+void Simulator::RepeatCounter(const std::string& serial) {
+    MessageRef reply{Call("RepeatCounter", "s", serial.c_str())};
+}
+
+void Simulator::StepBackCounter(const std::string& serial, uint32_t steps) {
+    MessageRef reply{Call("StepBackCounter", "su", serial.c_str(), steps)};
+}
+
+void Simulator::SendWrongLengthPayload(const std::string& serial) {
+    MessageRef reply{Call("SendWrongLengthPayload", "s", serial.c_str())};
+}
+
+void Simulator::Flood(const std::string& serial, uint64_t count,
+                      std::chrono::milliseconds duration) {
+    MessageRef reply{Call("Flood", "stu", serial.c_str(), count,
+                          static_cast<uint32_t>(duration.count()))};
 }
 
 std::map<std::string, std::string> Simulator::Amplifiers() {
