@@ -43,16 +43,15 @@ GattProfile Amplifier::BuildProfile() {
         {0x2A27, &AmplifierSpec::hardwareRevision},
         {0x2A29, &AmplifierSpec::manufacturerName}};
     for (const auto& [uuid, field] : strings) {
-        information.characteristics.push_back({Uuid16(uuid), kRead,
-                                               [this, field = field] {
-                                                   const std::string& text = Spec().amplifier.*field;
-                                                   // The serial number string defaults to the name.
-                                                   return TextValue(text.empty() &&
-                                                                            field == &AmplifierSpec::serialNumber
-                                                                        ? Key()
-                                                                        : text);
-                                               },
-                                               nullptr, nullptr});
+        information.characteristics.push_back(
+            {Uuid16(uuid), kRead,
+             [this, field = field] {
+                 const std::string& text = Spec().amplifier.*field;
+                 // The serial number string defaults to the name.
+                 return TextValue(text.empty() && field == &AmplifierSpec::serialNumber ? Key()
+                                                                                        : text);
+             },
+             nullptr, nullptr});
     }
     profile.push_back(std::move(information));
 
@@ -75,9 +74,10 @@ GattProfile Amplifier::BuildProfile() {
     // Leave out what the scenario says is missing.
     for (auto& service : profile) {
         auto& list = service.characteristics;
-        list.erase(std::remove_if(list.begin(), list.end(),
-                                  [this](const GattCharacteristicDef& c) { return Missing(c.uuid); }),
-                   list.end());
+        list.erase(
+            std::remove_if(list.begin(), list.end(),
+                           [this](const GattCharacteristicDef& c) { return Missing(c.uuid); }),
+            list.end());
     }
     return profile;
 }
@@ -200,8 +200,8 @@ void Amplifier::OnUartWrite(const Bytes& bytes) {
 
 void Amplifier::OnBatteryTick() {
     // The level drifts down by one percent a minute of streaming.
-    const uint64_t ticksPerMinute =
-        std::max<uint64_t>(1, 60'000'000 / std::max<uint64_t>(1, context_.timings.batteryIntervalUsec));
+    const uint64_t ticksPerMinute = std::max<uint64_t>(
+        1, 60'000'000 / std::max<uint64_t>(1, context_.timings.batteryIntervalUsec));
     if (++batteryTicks_ % ticksPerMinute == 0 && battery_ > 1) {
         --battery_;
     }

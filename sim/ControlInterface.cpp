@@ -110,8 +110,9 @@ void ControlInterface::Add(const char* member, const char* in, const char* out,
 bool ControlInterface::ApplyConfig(sd_bus_message* call, PeerSpec& spec) {
     PropertyDict dict;
     if (ReadDict(call, dict) < 0) {
-        ReplyError(call, kInvalidArgs, "configuration values must be strings, booleans, "
-                                       "numbers or arrays of them");
+        ReplyError(call, kInvalidArgs,
+                   "configuration values must be strings, booleans, "
+                   "numbers or arrays of them");
         return false;
     }
     PeerSpec candidate = spec;

@@ -212,11 +212,11 @@ void Device::DeclareMethods() {
     tree.AddMethod(path_, kDevice, "Pair", {"", "", [this](sd_bus_message* m) { return Pair(m); }});
     tree.AddMethod(path_, kDevice, "CancelPairing",
                    {"", "", [this](sd_bus_message* m) { return CancelPairing(m); }});
-    tree.AddMethod(path_, kDevice, "ConnectProfile",
-                   {"s", "", [](sd_bus_message* m) {
-                        return ReplyError(m, "org.bluez.Error.NotAvailable",
-                                          "Operation currently not available");
-                    }});
+    tree.AddMethod(path_, kDevice, "ConnectProfile", {"s", "", [](sd_bus_message* m) {
+                                                          return ReplyError(
+                                                              m, "org.bluez.Error.NotAvailable",
+                                                              "Operation currently not available");
+                                                      }});
     tree.AddMethod(path_, kDevice, "DisconnectProfile",
                    {"s", "", [](sd_bus_message* m) {
                         return ReplyError(m, "org.bluez.Error.NotAvailable",

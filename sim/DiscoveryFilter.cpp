@@ -118,8 +118,8 @@ bool DiscoveryFilter::Passes(const PeerSpec& peer, int16_t rssiHeard) const {
     if (!uuids.empty()) {
         bool found = false;
         for (const auto& advertised : peer.uuids) {
-            found = found || std::find(uuids.begin(), uuids.end(), FullUuid(advertised)) !=
-                                 uuids.end();
+            found =
+                found || std::find(uuids.begin(), uuids.end(), FullUuid(advertised)) != uuids.end();
         }
         if (!found) {
             return false;

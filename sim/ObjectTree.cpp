@@ -202,13 +202,14 @@ const BusValue* ObjectTree::Get(const std::string& path, const std::string& inte
     return nullptr;
 }
 
-void ObjectTree::Set(const std::string& path, const std::string& interface,
-                     const std::string& name, std::optional<BusValue> value) {
+void ObjectTree::Set(const std::string& path, const std::string& interface, const std::string& name,
+                     std::optional<BusValue> value) {
     SetMany(path, interface, {{name, std::move(value)}});
 }
 
-void ObjectTree::SetMany(const std::string& path, const std::string& interface,
-                         const std::vector<std::pair<std::string, std::optional<BusValue>>>& values) {
+void ObjectTree::SetMany(
+    const std::string& path, const std::string& interface,
+    const std::vector<std::pair<std::string, std::optional<BusValue>>>& values) {
     std::vector<const Property*> changed;
     std::vector<std::string> invalidated;
     for (const auto& [name, value] : values) {
@@ -504,8 +505,8 @@ int ObjectTree::Dispatch(sd_bus_message* message) {
                           interface + "\" doesn't exist");
 }
 
-int ObjectTree::HandleProperties(Object& object, const std::string& path,
-                                 sd_bus_message* message, const std::string& member) {
+int ObjectTree::HandleProperties(Object& object, const std::string& path, sd_bus_message* message,
+                                 const std::string& member) {
     const char* interfaceName = nullptr;
     if (member == "GetAll" && sd_bus_message_has_signature(message, "s")) {
         sd_bus_message_read_basic(message, 's', &interfaceName);
@@ -659,9 +660,8 @@ int ObjectTree::HandleIntrospect(const std::string& path, const Object* object,
                 xml += "  </method>\n";
             }
             for (const auto& property : interface.properties) {
-                xml += "  <property name=\"" + property.name + "\" type=\"" +
-                       property.signature + "\" access=\"" +
-                       (property.setter ? "readwrite" : "read") + "\"/>\n";
+                xml += "  <property name=\"" + property.name + "\" type=\"" + property.signature +
+                       "\" access=\"" + (property.setter ? "readwrite" : "read") + "\"/>\n";
             }
             xml += " </interface>\n";
         }

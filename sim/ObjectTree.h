@@ -60,8 +60,8 @@ public:
                          const std::string& name, const std::string& signature,
                          std::optional<BusValue> value = std::nullopt,
                          PropertySetter setter = nullptr);
-    void AddMethod(const std::string& path, const std::string& interface,
-                   const std::string& member, MethodSpec spec);
+    void AddMethod(const std::string& path, const std::string& interface, const std::string& member,
+                   MethodSpec spec);
 
     // Emits InterfacesAdded with all interfaces of the object (once).
     void Announce(const std::string& path);

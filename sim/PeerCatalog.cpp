@@ -54,8 +54,8 @@ void ApplyGenerationDefaults(AmplifierSpec& amplifier) {
             FilterSpec filter;
             filter.channelId = id;
             // A high-pass and a notch, as coefficients the host carries along.
-            filter.data = {0x01, 0x02, 0x00, 0x00, 0x00, 0x3F, 0x32, 0x00,
-                           0x00, 0x00, 0x48, 0x42, 0x00, static_cast<uint8_t>(id)};
+            filter.data = {0x01, 0x02, 0x00, 0x00, 0x00, 0x3F, 0x32,
+                           0x00, 0x00, 0x00, 0x48, 0x42, 0x00, static_cast<uint8_t>(id)};
             amplifier.filters.push_back(filter);
         }
         amplifier.modelNumber = "QA-8L";
@@ -78,7 +78,8 @@ PeerSpec MakeAmplifier(const std::string& serial, Generation generation) {
     spec.rssi = -58;
     spec.txPower = 0;
     spec.uuids = {generation == Generation::Legacy ? kDataService : kNusService};
-    spec.manufacturerData = {{0x0A51, {0x01, generation == Generation::Legacy ? uint8_t{2} : uint8_t{1}}}};
+    spec.manufacturerData = {
+        {0x0A51, {0x01, generation == Generation::Legacy ? uint8_t{2} : uint8_t{1}}}};
     spec.amplifier.generation = generation;
     ApplyGenerationDefaults(spec.amplifier);
     return spec;

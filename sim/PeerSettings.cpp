@@ -115,7 +115,8 @@ Setter TextSetter(std::string AmplifierSpec::*field) {
 }
 
 Setter FlagSetter(bool PeerSpec::*field) {
-    return [field](PeerSpec& spec, const std::string& value) { return ParseBool(value, spec.*field); };
+    return
+        [field](PeerSpec& spec, const std::string& value) { return ParseBool(value, spec.*field); };
 }
 
 bool SetChannels(PeerSpec& spec, const std::string& value) {
@@ -124,9 +125,10 @@ bool SetChannels(PeerSpec& spec, const std::string& value) {
         return false;
     }
     // Keep a trailing counter channel of the legacy default where there is one.
-    const bool counter = !spec.amplifier.channels.empty() && spec.amplifier.channels.back().type == 5;
-    const ChannelSpec eeg = spec.amplifier.channels.empty() ? ChannelSpec{}
-                                                            : spec.amplifier.channels.front();
+    const bool counter =
+        !spec.amplifier.channels.empty() && spec.amplifier.channels.back().type == 5;
+    const ChannelSpec eeg =
+        spec.amplifier.channels.empty() ? ChannelSpec{} : spec.amplifier.channels.front();
     spec.amplifier.channels.assign(static_cast<size_t>(count), eeg.type == 5 ? ChannelSpec{} : eeg);
     if (counter && count > 1) {
         spec.amplifier.channels.back() = ChannelSpec{5, 1.0f};
@@ -259,8 +261,7 @@ const std::map<std::string, Setter>& Setters() {
         {"channel-types", SetChannelTypes},
         {"scales", SetScales},
         {"filters", SetFilters},
-        {"frames-per-notification",
-         IntegerSetter(&AmplifierSpec::framesPerNotification, 1, 64)},
+        {"frames-per-notification", IntegerSetter(&AmplifierSpec::framesPerNotification, 1, 64)},
         {"sampling-rate", IntegerSetter(&AmplifierSpec::samplingRate, 1, 65535)},
         {"battery", IntegerSetter(&AmplifierSpec::battery, 0, 255)},
         {"model-number", TextSetter(&AmplifierSpec::modelNumber)},
@@ -362,7 +363,8 @@ bool ValidateAmplifier(const PeerSpec& spec, std::string& error) {
                      ? 1
                      : amplifier.framesPerNotification;
     }
-    const size_t width = amplifier.generation == Generation::Legacy ? 3 : amplifier.nusBytesPerSample;
+    const size_t width =
+        amplifier.generation == Generation::Legacy ? 3 : amplifier.nusBytesPerSample;
     if (slots * width > 512) {
         error = "one notification would carry " + std::to_string(slots * width) +
                 " bytes (at most 512)";

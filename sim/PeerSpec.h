@@ -34,7 +34,7 @@ struct LinkFaults {
     // Configuration characteristics notify at most this many records (-1: all).
     int32_t configRecordLimit = -1;
     std::vector<std::string> missingCharacteristics;  // UUIDs left out
-    bool offerBothServices = false;  // data service and NUS on one amplifier
+    bool offerBothServices = false;                   // data service and NUS on one amplifier
 };
 
 struct AmplifierSpec {
@@ -58,14 +58,14 @@ struct AmplifierSpec {
 
 struct PeerSpec {
     PeerKind kind = PeerKind::Amplifier;
-    std::string address;             // "XX:XX:XX:XX:XX:XX"
+    std::string address;  // "XX:XX:XX:XX:XX:XX"
     std::string addressType = "random";
     std::optional<std::string> name;  // absent: the device has no Name
-    std::string alias;               // empty: the name, or the address
+    std::string alias;                // empty: the name, or the address
     bool remembered = false;          // in BlueZ's tree from the start
     bool paired = false;
     bool trusted = false;
-    bool poweredOn = true;            // advertising when not connected
+    bool poweredOn = true;  // advertising when not connected
     int16_t rssi = -60;
     std::optional<int16_t> txPower;
     std::optional<uint16_t> appearance;
@@ -74,7 +74,7 @@ struct PeerSpec {
     std::vector<std::string> uuids;  // advertised service UUIDs
     std::map<uint16_t, std::vector<uint8_t>> manufacturerData;
     std::map<std::string, std::vector<uint8_t>> serviceData;
-    AmplifierSpec amplifier;          // for PeerKind::Amplifier
+    AmplifierSpec amplifier;  // for PeerKind::Amplifier
 
     // The serial number an amplifier is addressed by (its advertised name).
     std::string Key() const { return name ? *name : alias; }

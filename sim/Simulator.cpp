@@ -38,8 +38,8 @@ Simulator::Simulator(const Options& options) {
     }
     tree_ = std::make_unique<ObjectTree>(bus_.get(), counters_, faults_);
     clients_ = std::make_unique<ClientWatch>(bus_.get());
-    context_ = std::make_unique<SimContext>(SimContext{event_.get(), *tree_, *clients_, counters_,
-                                                       options.timings});
+    context_ = std::make_unique<SimContext>(
+        SimContext{event_.get(), *tree_, *clients_, counters_, options.timings});
     agents_ = std::make_unique<AgentManager>(*context_);
     for (const auto& spec : options.peers) {
         world_.push_back(MakePeer(spec));

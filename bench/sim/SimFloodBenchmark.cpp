@@ -60,8 +60,7 @@ struct Consumer {
         while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
             const char* name = nullptr;
             sd_bus_message_read(m, "s", &name);
-            if (std::string(name) == "Value" &&
-                sd_bus_message_enter_container(m, 'v', "ay") > 0) {
+            if (std::string(name) == "Value" && sd_bus_message_enter_container(m, 'v', "ay") > 0) {
                 const void* data = nullptr;
                 size_t size = 0;
                 sd_bus_message_read_array(m, 'y', &data, &size);
@@ -126,32 +125,34 @@ void BM_SimulatorFloodToBareConsumer(benchmark::State& state) {
     const std::string device = sim.Amplifiers().at(kSerial);
     sd_bus* bus = nullptr;
     sd_bus_open_system(&bus);
-    sd_bus_call_method(bus, "org.bluez", "/org/bluez/hci0", "org.bluez.Adapter1",
-                       "StartDiscovery", nullptr, nullptr, "");
+    sd_bus_call_method(bus, "org.bluez", "/org/bluez/hci0", "org.bluez.Adapter1", "StartDiscovery",
+                       nullptr, nullptr, "");
     // Once the amplifier was heard, BlueZ has its object to connect to.
-    WaitUntil(bus,
-              [&] {
-                  char* address = nullptr;
-                  const int r = sd_bus_get_property_string(bus, "org.bluez", device.c_str(),
-                                                           "org.bluez.Device1", "Address",
-                                                           nullptr, &address);
-                  free(address);
-                  return r >= 0;
-              },
-              std::chrono::seconds(10));
+    WaitUntil(
+        bus,
+        [&] {
+            char* address = nullptr;
+            const int r =
+                sd_bus_get_property_string(bus, "org.bluez", device.c_str(), "org.bluez.Device1",
+                                           "Address", nullptr, &address);
+            free(address);
+            return r >= 0;
+        },
+        std::chrono::seconds(10));
     sd_bus_call_method(bus, "org.bluez", device.c_str(), "org.bluez.Device1", "Connect", nullptr,
                        nullptr, "");
     std::string samples;
-    WaitUntil(bus, [&] { return !(samples = FindSampleCharacteristic(bus, device)).empty(); },
-              std::chrono::seconds(10));
+    WaitUntil(
+        bus, [&] { return !(samples = FindSampleCharacteristic(bus, device)).empty(); },
+        std::chrono::seconds(10));
     Consumer consumer;
     sd_bus_slot* slot = nullptr;
-    sd_bus_match_signal(bus, &slot, "org.bluez", samples.c_str(),
-                        "org.freedesktop.DBus.Properties", "PropertiesChanged", Consumer::OnValue,
-                        &consumer);
+    sd_bus_match_signal(bus, &slot, "org.bluez", samples.c_str(), "org.freedesktop.DBus.Properties",
+                        "PropertiesChanged", Consumer::OnValue, &consumer);
     sd_bus_call_method(bus, "org.bluez", samples.c_str(), "org.bluez.GattCharacteristic1",
                        "StartNotify", nullptr, nullptr, "");
-    WaitUntil(bus, [&] { return consumer.received > 0; }, std::chrono::seconds(5));
+    WaitUntil(
+        bus, [&] { return consumer.received > 0; }, std::chrono::seconds(5));
 
     for (auto _ : state) {
         const uint64_t before = consumer.received;
@@ -162,15 +163,18 @@ void BM_SimulatorFloodToBareConsumer(benchmark::State& state) {
         sim.Flood(kSerial, 0, duration);
         // Receive while the simulator floods, then until every notification
         // it sent has arrived.
-        WaitUntil(bus, [&] { return std::chrono::steady_clock::now() - start > duration; },
-                  std::chrono::seconds(60));
+        WaitUntil(
+            bus, [&] { return std::chrono::steady_clock::now() - start > duration; },
+            std::chrono::seconds(60));
         const std::string finished = std::string("floods-finished:") + kSerial;
         while (sim.Counters().count(finished) == 0) {
-            WaitUntil(bus, [] { return false; }, std::chrono::seconds(0));
+            WaitUntil(
+                bus, [] { return false; }, std::chrono::seconds(0));
             usleep(10'000);
         }
         const uint64_t sent = sim.Counters().at(std::string("flood:") + kSerial);
-        WaitUntil(bus, [&] { return consumer.received - before >= sent; }, std::chrono::seconds(60));
+        WaitUntil(
+            bus, [&] { return consumer.received - before >= sent; }, std::chrono::seconds(60));
         const double seconds = std::chrono::duration<double>(consumer.last - start).count();
         const double count = static_cast<double>(consumer.received - before);
         state.SetIterationTime(seconds);

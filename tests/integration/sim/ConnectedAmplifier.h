@@ -22,7 +22,8 @@ struct Connected {
     }
     CallResult Connect() { return client.Call(path, "org.bluez.Device1", "Connect"); }
     bool WaitResolved() {
-        return client.WaitFor([&] { return client.GetBool(path, "org.bluez.Device1", "ServicesResolved") == true; });
+        return client.WaitFor(
+            [&] { return client.GetBool(path, "org.bluez.Device1", "ServicesResolved") == true; });
     }
     std::string Char(const std::string& uuid) { return client.Characteristics(path).at(uuid); }
     Bytes Read(const std::string& uuid, CallResult* result = nullptr, uint16_t offset = 0) {
@@ -45,16 +46,18 @@ struct Connected {
             const void* data = nullptr;
             size_t size = 0;
             sd_bus_message_read_array(reply, 'y', &data, &size);
-            value.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+            value.assign(static_cast<const uint8_t*>(data),
+                         static_cast<const uint8_t*>(data) + size);
         }
         sd_bus_message_unref(reply);
         return value;
     }
     CallResult Write(const std::string& uuid, const Bytes& value, const char* type) {
-        return client.Call(Char(uuid), "org.bluez.GattCharacteristic1", "WriteValue", [&](sd_bus_message* m) {
-            sd_bus_message_append_array(m, 'y', value.data(), value.size());
-            sd_bus_message_append(m, "a{sv}", 1, "type", "s", type);
-        });
+        return client.Call(Char(uuid), "org.bluez.GattCharacteristic1", "WriteValue",
+                           [&](sd_bus_message* m) {
+                               sd_bus_message_append_array(m, 'y', value.data(), value.size());
+                               sd_bus_message_append(m, "a{sv}", 1, "type", "s", type);
+                           });
     }
     // Values notified on a characteristic since the signals were cleared.
     std::vector<Bytes> Notified(const std::string& uuid) {

@@ -46,8 +46,8 @@ TEST(SimControl, NextCallFailsOnceWithTheGivenError) {
     BusClient client;
     sim.FailNextCall("StartDiscovery", kAdapter, "org.bluez.Error.Failed", "injected");
     // A fault for another object does not fire here.
-    sim.FailNextCall("org.bluez.Adapter1.StopDiscovery", "/org/bluez/hci1", "org.bluez.Error.Failed",
-                     "elsewhere");
+    sim.FailNextCall("org.bluez.Adapter1.StopDiscovery", "/org/bluez/hci1",
+                     "org.bluez.Error.Failed", "elsewhere");
     const CallResult first = client.Call(kAdapter, kAdapterInterface, "StartDiscovery");
     EXPECT_EQ(first.errorName, "org.bluez.Error.Failed");
     EXPECT_EQ(first.errorMessage, "injected");
@@ -96,8 +96,9 @@ TEST(SimControl, MalformedControlCallsAreRefusedAndHarmless) {
             sim.AddAmplifier("AB-1234.56.78", config);
             ADD_FAILURE() << "accepted " << config.begin()->first;
         } catch (const std::runtime_error& error) {
-            EXPECT_NE(std::string(error.what()).find("org.qeltble.Simulator.Error.InvalidArguments"),
-                      std::string::npos);
+            EXPECT_NE(
+                std::string(error.what()).find("org.qeltble.Simulator.Error.InvalidArguments"),
+                std::string::npos);
             EXPECT_NE(std::string(error.what()).find(expected), std::string::npos) << error.what();
         }
     }

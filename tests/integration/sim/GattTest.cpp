@@ -80,8 +80,8 @@ TEST(SimGatt, ConnectSequenceExportsTheDatabaseAsBlueZ) {
 
     // Paths and types as BlueZ has them.
     const auto chars = amp.client.Characteristics(amp.path);
-    for (const auto& uuid : {kSamples, kAmplifierConfig, kPayloadConfig, kChannelConfig, kFilterConfig,
-                             kBattery, kModel, kSmp}) {
+    for (const auto& uuid : {kSamples, kAmplifierConfig, kPayloadConfig, kChannelConfig,
+                             kFilterConfig, kBattery, kModel, kSmp}) {
         ASSERT_EQ(chars.count(uuid), 1u) << uuid;
     }
     EXPECT_EQ(chars.count(kUartRx), 0u);
@@ -95,10 +95,12 @@ TEST(SimGatt, ConnectSequenceExportsTheDatabaseAsBlueZ) {
     EXPECT_EQ(types.at("Notifying"), "b");
     EXPECT_EQ(types.at("Value"), "ay");
     EXPECT_EQ(types.at("Service"), "o");
-    const auto descriptors = amp.client.ManagedStrings("org.bluez.GattDescriptor1", "UUID", samples + "/");
+    const auto descriptors =
+        amp.client.ManagedStrings("org.bluez.GattDescriptor1", "UUID", samples + "/");
     ASSERT_EQ(descriptors.size(), 1u);
     EXPECT_EQ(descriptors.begin()->second, "00002902-0000-1000-8000-00805f9b34fb");
-    EXPECT_EQ(amp.client.ManagedSignatures("org.bluez.GattService1").begin()->second.at("Primary"), "b");
+    EXPECT_EQ(amp.client.ManagedSignatures("org.bluez.GattService1").begin()->second.at("Primary"),
+              "b");
 }
 
 TEST(SimGatt, GenerationsOfferTheirServices) {
@@ -109,7 +111,10 @@ TEST(SimGatt, GenerationsOfferTheirServices) {
         std::vector<const char*> absent;
     };
     const std::vector<Case> cases = {
-        {"nus", "no", {kSamples, kUartRx, kUartTx, kSmp, kBattery}, {kAmplifierConfig, kChannelConfig}},
+        {"nus",
+         "no",
+         {kSamples, kUartRx, kUartTx, kSmp, kBattery},
+         {kAmplifierConfig, kChannelConfig}},
         {"legacy", "yes", {kSamples, kAmplifierConfig, kUartRx, kUartTx}, {}},
     };
     for (const auto& c : cases) {
@@ -132,9 +137,10 @@ TEST(SimGatt, GenerationsOfferTheirServices) {
     ASSERT_TRUE(nus.WaitResolved());
     sd_bus_message* reply = nullptr;
     ASSERT_TRUE(nus.client
-                    .Call(nus.Char(kUartRx), "org.freedesktop.DBus.Properties", "Get",
-                          [](sd_bus_message* m) { sd_bus_message_append(m, "ss", kChar, "Flags"); },
-                          std::chrono::seconds(5), &reply)
+                    .Call(
+                        nus.Char(kUartRx), "org.freedesktop.DBus.Properties", "Get",
+                        [](sd_bus_message* m) { sd_bus_message_append(m, "ss", kChar, "Flags"); },
+                        std::chrono::seconds(5), &reply)
                     .ok);
     char** flags = nullptr;
     sd_bus_message_enter_container(reply, 'v', "as");
@@ -172,8 +178,8 @@ TEST(SimGatt, DisconnectKeepsTheCacheAndRemoteLossIsOneSignal) {
     amp.client.WaitFor([&] { return !linkSignals().empty(); });
     const auto down = linkSignals();
     ASSERT_FALSE(down.empty());
-    EXPECT_EQ(down.front().booleans, (std::map<std::string, bool>{{"Connected", false},
-                                                                 {"ServicesResolved", false}}));
+    EXPECT_EQ(down.front().booleans,
+              (std::map<std::string, bool>{{"Connected", false}, {"ServicesResolved", false}}));
     EXPECT_EQ(amp.client.Characteristics(amp.path), before);
 
     // Reconnecting reuses the objects.
@@ -187,7 +193,8 @@ TEST(SimGatt, DisconnectKeepsTheCacheAndRemoteLossIsOneSignal) {
     // stays (a Connect made it non-temporary).
     amp.client.ClearSignals();
     amp.sim.SetAmplifierPower("AB-1234.56.78", false);
-    ASSERT_TRUE(amp.client.WaitFor([&] { return amp.client.GetBool(amp.path, kDevice, "Connected") == false; }));
+    ASSERT_TRUE(amp.client.WaitFor(
+        [&] { return amp.client.GetBool(amp.path, kDevice, "Connected") == false; }));
     const auto lost = linkSignals();
     ASSERT_EQ(lost.size(), 1u);
     EXPECT_EQ(lost.front().booleans.size(), 2u);
@@ -199,8 +206,8 @@ TEST(SimGatt, ConnectWaitsForAdvertisingAndDisconnectCancelsIt) {
     amp.sim.SetAmplifierPower("AB-1234.56.78", false);
     // A Connect while the amplifier is off waits until it advertises again.
     sd_bus_message* call = nullptr;
-    ASSERT_GE(sd_bus_message_new_method_call(amp.client.Bus(), &call, "org.bluez", amp.path.c_str(), kDevice,
-                                             "Connect"),
+    ASSERT_GE(sd_bus_message_new_method_call(amp.client.Bus(), &call, "org.bluez", amp.path.c_str(),
+                                             kDevice, "Connect"),
               0);
     bool answered = false;
     sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -223,8 +230,8 @@ TEST(SimGatt, ConnectWaitsForAdvertisingAndDisconnectCancelsIt) {
     // Disconnect cancels a waiting Connect.
     amp.sim.SetAmplifierPower("AB-1234.56.78", false);
     answered = false;
-    ASSERT_GE(sd_bus_message_new_method_call(amp.client.Bus(), &call, "org.bluez", amp.path.c_str(), kDevice,
-                                             "Connect"),
+    ASSERT_GE(sd_bus_message_new_method_call(amp.client.Bus(), &call, "org.bluez", amp.path.c_str(),
+                                             kDevice, "Connect"),
               0);
     ASSERT_GE(sd_bus_call_async(amp.client.Bus(), nullptr, call, onReply, &state, 20'000'000), 0);
     sd_bus_message_unref(call);
@@ -281,8 +288,7 @@ TEST(SimGatt, InjectedLinkFaults) {
 TEST(SimGatt, ReadValueReadsAndCachesAsBlueZ) {
     const std::string longModel(300, 'M');
     Connected amp({"--scan-interval-ms", "50", "--disconnect-delay-ms", "100", "--amplifier",
-                   "ZZ-0000.00.04", "--set",
-                   "model-number=" + longModel, "--set", "battery=64"},
+                   "ZZ-0000.00.04", "--set", "model-number=" + longModel, "--set", "battery=64"},
                   "ZZ-0000.00.04");
     // Not connected yet: the characteristic objects do not exist; connect.
     ASSERT_TRUE(amp.Connect().ok);
@@ -333,15 +339,16 @@ TEST(SimGatt, NotifySessionsBelongToTheirClients) {
         EXPECT_EQ(amp.client.GetBool(battery, kChar, "Notifying"), true);
     }
     // Its client left the bus: the last session is gone.
-    EXPECT_TRUE(amp.client.WaitFor([&] { return amp.client.GetBool(battery, kChar, "Notifying") == false; }));
+    EXPECT_TRUE(amp.client.WaitFor(
+        [&] { return amp.client.GetBool(battery, kChar, "Notifying") == false; }));
 }
 
 TEST(SimGatt, ConfigurationBurstsCarryTheRecords) {
-    Connected amp({"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.05", "--set", "channels=3", "--set",
-                   "channel-types=1,1,5", "--set", "scales=0.5,0.25,1", "--set",
-                   "frames-per-notification=2", "--set", "sampling-rate=500", "--set",
-                   "filters=2:0102030405060708090a0b0c0d0e"},
-                  "ZZ-0000.00.05");
+    Connected amp(
+        {"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.05", "--set", "channels=3", "--set",
+         "channel-types=1,1,5", "--set", "scales=0.5,0.25,1", "--set", "frames-per-notification=2",
+         "--set", "sampling-rate=500", "--set", "filters=2:0102030405060708090a0b0c0d0e"},
+        "ZZ-0000.00.05");
     ASSERT_TRUE(amp.Connect().ok);
     ASSERT_TRUE(amp.WaitResolved());
 
@@ -368,8 +375,9 @@ TEST(SimGatt, ConfigurationBurstsCarryTheRecords) {
                                   {2, 0, 1, 2, 0x00, 0x00, 0x80, 0x3E},
                                   {3, 0, 5, 3, 0x00, 0x00, 0x80, 0x3F}}));
     // Layout: frame 0 with all three channels, frame 1 without the counter.
-    EXPECT_EQ(amp.Notified(kPayloadConfig),
-              (std::vector<Bytes>{{1, 0, 0, 0}, {2, 0, 0, 0}, {3, 0, 0, 0}, {1, 0, 1, 0}, {2, 0, 1, 0}}));
+    EXPECT_EQ(
+        amp.Notified(kPayloadConfig),
+        (std::vector<Bytes>{{1, 0, 0, 0}, {2, 0, 0, 0}, {3, 0, 0, 0}, {1, 0, 1, 0}, {2, 0, 1, 0}}));
     EXPECT_EQ(amp.Notified(kFilterConfig),
               (std::vector<Bytes>{{2, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}}));
 

@@ -16,7 +16,8 @@ constexpr const char* kBattery = "00002a19-0000-1000-8000-00805f9b34fb";
 
 // The signal as the simulator's README documents it.
 int32_t Expected(uint16_t channel, uint64_t sampleIndex) {
-    return static_cast<int32_t>((1000u * channel + (2u * channel + 1) * sampleIndex) % 65536) - 32768;
+    return static_cast<int32_t>((1000u * channel + (2u * channel + 1) * sampleIndex) % 65536) -
+           32768;
 }
 
 int32_t Decode(const Bytes& payload, size_t slot, size_t width, bool littleEndian) {
@@ -57,10 +58,10 @@ struct Streaming : Connected {
 
 TEST(SimStream, LegacySamplesFollowTheDocumentedSignal) {
     // Channels 1 and 2 carry the signal, channel 3 counts notifications.
-    Streaming amp({"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.10", "--set", "channels=3",
-                   "--set", "channel-types=1,1,5", "--set", "frames-per-notification=2", "--set",
-                   "sampling-rate=500"},
-                  "ZZ-0000.00.10");
+    Streaming amp(
+        {"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.10", "--set", "channels=3", "--set",
+         "channel-types=1,1,5", "--set", "frames-per-notification=2", "--set", "sampling-rate=500"},
+        "ZZ-0000.00.10");
     amp.Start();
     ASSERT_TRUE(amp.WaitCount(20));
     const auto received = amp.Received();
@@ -83,8 +84,10 @@ TEST(SimStream, NusSampleFormats) {
         const char* width;
         const char* order;
     };
-    for (const Case c : {Case{"3", "big"}, Case{"3", "little"}, Case{"4", "big"}, Case{"4", "little"}}) {
-        Streaming amp({"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.11:nus"}, "ZZ-0000.00.11");
+    for (const Case c :
+         {Case{"3", "big"}, Case{"3", "little"}, Case{"4", "big"}, Case{"4", "little"}}) {
+        Streaming amp({"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.11:nus"},
+                      "ZZ-0000.00.11");
         // The layout the host switched the amplifier to, told to the simulator.
         amp.sim.ConfigureAmplifier("ZZ-0000.00.11", {{"channels", "2"},
                                                      {"frames-per-notification", "3"},
@@ -110,10 +113,10 @@ TEST(SimStream, NusSampleFormats) {
 }
 
 TEST(SimStream, RateAndBatteryWhileStreaming) {
-    Streaming amp({"--scan-interval-ms", "50", "--battery-interval-ms", "100", "--amplifier",
-                   "ZZ-0000.00.12", "--set", "sampling-rate=400", "--set", "frames-per-notification=4",
-                   "--set", "battery=55"},
-                  "ZZ-0000.00.12");
+    Streaming amp(
+        {"--scan-interval-ms", "50", "--battery-interval-ms", "100", "--amplifier", "ZZ-0000.00.12",
+         "--set", "sampling-rate=400", "--set", "frames-per-notification=4", "--set", "battery=55"},
+        "ZZ-0000.00.12");
     const std::string battery = amp.Char(kBattery);
     ASSERT_TRUE(amp.client.Call(battery, kChar, "StartNotify").ok);
     const auto levels = [&] {
@@ -132,7 +135,8 @@ TEST(SimStream, RateAndBatteryWhileStreaming) {
     amp.Start();
     const auto start = std::chrono::steady_clock::now();
     amp.client.Pump(std::chrono::milliseconds(1000));
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // 100 notifications a second; never ahead of the schedule.
     const double count = static_cast<double>(amp.Received().size());
     EXPECT_LE(count, 100 * seconds + 2);
@@ -150,10 +154,10 @@ TEST(SimStream, RateAndBatteryWhileStreaming) {
 }
 
 TEST(SimStream, CounterFaultsAndWrongLength) {
-    Streaming amp({"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.13", "--set", "channels=2",
-                   "--set", "channel-types=1,5", "--set", "frames-per-notification=1", "--set",
-                   "sampling-rate=100"},
-                  "ZZ-0000.00.13");
+    Streaming amp(
+        {"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.13", "--set", "channels=2", "--set",
+         "channel-types=1,5", "--set", "frames-per-notification=1", "--set", "sampling-rate=100"},
+        "ZZ-0000.00.13");
     amp.Start();
     ASSERT_TRUE(amp.WaitCount(3));
     amp.sim.DropNotifications("ZZ-0000.00.13", 2);
@@ -199,7 +203,8 @@ TEST(SimStream, SwitchedOffDuringAStream) {
     amp.Start();
     ASSERT_TRUE(amp.WaitCount(2));
     amp.sim.PowerCycle("ZZ-0000.00.14", std::chrono::milliseconds(600));
-    ASSERT_TRUE(amp.client.WaitFor([&] { return amp.client.GetBool(amp.path, "org.bluez.Device1", "Connected") == false; }));
+    ASSERT_TRUE(amp.client.WaitFor(
+        [&] { return amp.client.GetBool(amp.path, "org.bluez.Device1", "Connected") == false; }));
     amp.client.Pump(std::chrono::milliseconds(50));
     amp.client.ClearSignals();
     amp.client.Pump(std::chrono::milliseconds(150));
@@ -219,7 +224,8 @@ TEST(SimStream, FloodSendsAsFastAsTheBusTakes) {
     Streaming amp({"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.15"}, "ZZ-0000.00.15");
     amp.Start();
     ASSERT_TRUE(amp.WaitCount(1));
-    EXPECT_THROW(amp.sim.Flood("ZZ-0000.00.15", 0, std::chrono::milliseconds(0)), std::runtime_error);
+    EXPECT_THROW(amp.sim.Flood("ZZ-0000.00.15", 0, std::chrono::milliseconds(0)),
+                 std::runtime_error);
     amp.client.ClearSignals();
     amp.sim.Flood("ZZ-0000.00.15", 3000, std::chrono::milliseconds(0));
     ASSERT_TRUE(amp.WaitCount(3000, std::chrono::seconds(20)));
@@ -231,7 +237,8 @@ TEST(SimStream, FloodSendsAsFastAsTheBusTakes) {
     // Counters (the default layout's slot 8) run on without gaps.
     const auto received = amp.Received();
     for (size_t i = 1; i < received.size(); ++i) {
-        const int32_t step = Decode(received[i], 8, 3, false) - Decode(received[i - 1], 8, 3, false);
+        const int32_t step =
+            Decode(received[i], 8, 3, false) - Decode(received[i - 1], 8, 3, false);
         ASSERT_EQ(step, 1) << i;
     }
 }
