@@ -257,7 +257,7 @@ void Adapter::Scan() {
         }
         const int16_t rssi = peer->HeardRssi(context_.random);
         const bool wanted = std::any_of(sessions_.begin(), sessions_.end(), [&](const auto& s) {
-            return !s.second.filter || s.second.filter->Passes(peer->Spec(), rssi);
+            return !s.second.filter || s.second.filter->Passes(peer->Config(), rssi);
         });
         if (wanted) {
             EnsureDevice(peer).Heard(rssi);
@@ -267,7 +267,7 @@ void Adapter::Scan() {
 }
 
 void Adapter::PeerAdded(const std::shared_ptr<Peer>& peer) {
-    if (peer->Spec().remembered || peer->Spec().paired || peer->Spec().trusted) {
+    if (peer->Config().remembered || peer->Config().paired || peer->Config().trusted) {
         EnsureDevice(peer).Announce();
     }
 }

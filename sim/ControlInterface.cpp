@@ -107,7 +107,7 @@ void ControlInterface::Add(const char* member, const char* in, const char* out,
         {in, out, [this, handler](sd_bus_message* m) { return (this->*handler)(m); }});
 }
 
-bool ControlInterface::ApplyConfig(sd_bus_message* call, PeerSpec& spec) {
+bool ControlInterface::ApplyConfig(sd_bus_message* call, PeerConfig& config) {
     PropertyDict dict;
     if (ReadDict(call, dict) < 0) {
         ReplyError(call, kInvalidArgs,
@@ -115,7 +115,7 @@ bool ControlInterface::ApplyConfig(sd_bus_message* call, PeerSpec& spec) {
                    "numbers or arrays of them");
         return false;
     }
-    PeerSpec candidate = spec;
+    PeerConfig candidate = config;
     // The generation first: it resets the model the other settings refine.
     const auto generation = dict.find("generation");
     std::vector<std::pair<std::string, BusValue>> ordered;
@@ -144,7 +144,7 @@ bool ControlInterface::ApplyConfig(sd_bus_message* call, PeerSpec& spec) {
         ReplyError(call, kInvalidArgs, error);
         return false;
     }
-    spec = std::move(candidate);
+    config = std::move(candidate);
     return true;
 }
 
@@ -157,14 +157,14 @@ int ControlInterface::AddAmplifier(sd_bus_message* call) {
     if (simulator_.FindPeer(serial) != nullptr) {
         return ReplyError(call, kExists, std::string("amplifier ") + serial + " exists");
     }
-    PeerSpec spec = MakeAmplifier(serial, Generation::Legacy);
-    if (!ApplyConfig(call, spec)) {
+    PeerConfig config = MakeAmplifier(serial, Generation::Legacy);
+    if (!ApplyConfig(call, config)) {
         return 1;
     }
-    if (spec.Key() != serial && simulator_.FindPeer(spec.Key()) != nullptr) {
-        return ReplyError(call, kExists, "amplifier " + spec.Key() + " exists");
+    if (config.Key() != serial && simulator_.FindPeer(config.Key()) != nullptr) {
+        return ReplyError(call, kExists, "amplifier " + config.Key() + " exists");
     }
-    const auto peer = simulator_.AddPeer(spec);
+    const auto peer = simulator_.AddPeer(config);
     sd_bus_reply_method_return(call, "o", simulator_.DevicePathOf(*peer).c_str());
     return 1;
 }
@@ -176,16 +176,16 @@ int ControlInterface::ConfigureAmplifier(sd_bus_message* call) {
     if (peer == nullptr) {
         return ReplyError(call, kNotFound, std::string("no amplifier ") + serial);
     }
-    PeerSpec spec = peer->Spec();
-    const std::string address = spec.address;
-    if (!ApplyConfig(call, spec)) {
+    PeerConfig config = peer->Config();
+    const std::string address = config.address;
+    if (!ApplyConfig(call, config)) {
         return 1;
     }
-    if (spec.address != address || spec.Key() != peer->Key()) {
+    if (config.address != address || config.Key() != peer->Key()) {
         return ReplyError(call, kInvalidArgs, "the name and address of an amplifier are fixed");
     }
-    peer->Spec() = spec;
-    peer->SpecChanged();
+    peer->Config() = config;
+    peer->ConfigChanged();
     sd_bus_reply_method_return(call, "");
     return 1;
 }

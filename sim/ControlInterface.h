@@ -6,7 +6,7 @@
 #include <string>
 
 #include "BusValue.h"
-#include "PeerSpec.h"
+#include "PeerConfig.h"
 
 namespace QeltSim {
 
@@ -50,9 +50,9 @@ private:
     // nullptr after answering with NotFound.
     class Amplifier* FindAmplifier(sd_bus_message* call);
 
-    // Applies a configuration dictionary to a copy of `spec`; on success
-    // replaces `spec`. Returns false after answering the call with an error.
-    bool ApplyConfig(sd_bus_message* call, PeerSpec& spec);
+    // Applies a configuration dictionary to a copy of `config`; on success
+    // replaces `config`. Returns false after answering the call with an error.
+    bool ApplyConfig(sd_bus_message* call, PeerConfig& config);
 
     Simulator& simulator_;
 };

@@ -103,7 +103,7 @@ bool DiscoveryFilter::Parse(const PropertyDict& dict, std::optional<DiscoveryFil
     return true;
 }
 
-bool DiscoveryFilter::Passes(const PeerSpec& peer, int16_t rssiHeard) const {
+bool DiscoveryFilter::Passes(const PeerConfig& peer, int16_t rssiHeard) const {
     // Every simulated peer advertises over LE; those with a class of device
     // are dual-mode and inquiry finds them too.
     if (transport == "bredr" && !peer.deviceClass) {

@@ -149,13 +149,13 @@ void ObjectTree::DeclareProperty(const std::string& path, const std::string& int
 }
 
 void ObjectTree::AddMethod(const std::string& path, const std::string& interface,
-                           const std::string& member, MethodSpec spec) {
+                           const std::string& member, MethodEntry entry) {
     Object* object = FindObject(path);
     Interface* iface = object ? FindInterface(*object, interface) : nullptr;
     if (iface == nullptr) {
         throw std::logic_error("no interface " + interface + " on " + path);
     }
-    iface->methods[member] = std::move(spec);
+    iface->methods[member] = std::move(entry);
 }
 
 void ObjectTree::Announce(const std::string& path) {
@@ -653,10 +653,10 @@ int ObjectTree::HandleIntrospect(const std::string& path, const Object* object,
     if (object != nullptr) {
         for (const auto& interface : object->interfaces) {
             xml += " <interface name=\"" + interface.name + "\">\n";
-            for (const auto& [member, spec] : interface.methods) {
+            for (const auto& [member, entry] : interface.methods) {
                 xml += "  <method name=\"" + member + "\">\n";
-                AppendArgs(xml, spec.inSignature, "in");
-                AppendArgs(xml, spec.outSignature, "out");
+                AppendArgs(xml, entry.inSignature, "in");
+                AppendArgs(xml, entry.outSignature, "out");
                 xml += "  </method>\n";
             }
             for (const auto& property : interface.properties) {

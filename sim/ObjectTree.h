@@ -28,7 +28,7 @@ using MethodHandler = std::function<int(sd_bus_message* call)>;
 // checked). On rejection it fills `error` and returns a negative errno.
 using PropertySetter = std::function<int(const BusValue& value, sd_bus_error* error)>;
 
-struct MethodSpec {
+struct MethodEntry {
     std::string inSignature;
     std::string outSignature;
     MethodHandler handler;
@@ -61,7 +61,7 @@ public:
                          std::optional<BusValue> value = std::nullopt,
                          PropertySetter setter = nullptr);
     void AddMethod(const std::string& path, const std::string& interface, const std::string& member,
-                   MethodSpec spec);
+                   MethodEntry entry);
 
     // Emits InterfacesAdded with all interfaces of the object (once).
     void Announce(const std::string& path);
@@ -98,7 +98,7 @@ private:
     struct Interface {
         std::string name;
         std::vector<Property> properties;
-        std::map<std::string, MethodSpec> methods;
+        std::map<std::string, MethodEntry> methods;
     };
     struct Object {
         bool managed = true;

@@ -38,7 +38,7 @@ public:
 
     // The world, as the control interface changes it.
     Peer* FindPeer(const std::string& key);
-    std::shared_ptr<Peer> AddPeer(const PeerSpec& spec);
+    std::shared_ptr<Peer> AddPeer(const PeerConfig& config);
     bool RemovePeer(const std::string& key);
     void SetPeerPower(Peer& peer, bool on);
     // Switches the peer off now and on again after `pauseUsec`.
@@ -56,7 +56,7 @@ public:
     Counters& Stats() { return counters_; }
 
 private:
-    std::shared_ptr<Peer> MakePeer(const PeerSpec& spec);
+    std::shared_ptr<Peer> MakePeer(const PeerConfig& config);
     static int OnSignal(sd_event_source* source, const struct signalfd_siginfo* info,
                         void* userdata);
 
