@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "BusClient.h"
@@ -145,10 +146,12 @@ TEST(SimOptions, AdapterModesAndScenarioFile) {
         BusClient client;
         EXPECT_EQ(client.GetBool(kAdapter, kAdapterInterface, "Powered"), false);
     }
-    char name[] = "/tmp/qeltble-scenario-XXXXXX";
-    const int fd = mkstemp(name);
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "qeltble-scenario-XXXXXX").string();
+    const int fd = mkstemp(pattern.data());
     ASSERT_GE(fd, 0);
     close(fd);
+    const std::string name = pattern;
     {
         std::ofstream file(name);
         file << "# two amplifiers, one remembered\n"
@@ -178,7 +181,7 @@ TEST(SimOptions, AdapterModesAndScenarioFile) {
         file << "[amplifier ZZ-0003.00.03]\nchannels = many\n";
     }
     EXPECT_THROW(Simulator({"--scenario", name}), std::runtime_error);
-    std::remove(name);
+    std::remove(name.c_str());
 }
 
 TEST(SimOptions, HelpDocumentsTheOptions) {
