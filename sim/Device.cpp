@@ -282,6 +282,11 @@ void Device::ServicesDiscovered() {
     if (!linkUp_) {
         return;
     }
+    if (peer_->Config().amplifier.faults.resolvedBeforeObjects) {
+        context_.tree.Set(path_, kDevice, "ServicesResolved", true);
+        ExportServices();
+        return;
+    }
     ExportServices();
     context_.tree.Set(path_, kDevice, "ServicesResolved", true);
 }

@@ -31,6 +31,9 @@ struct LinkFaults {
     std::string connectErrorName = "org.bluez.Error.Failed";
     std::string connectErrorMessage = "le-connection-abort-by-local";
     bool servicesNeverResolve = false;
+    // ServicesResolved is signalled before the GATT objects of a first
+    // connection are announced, as real BlueZ sometimes does.
+    bool resolvedBeforeObjects = false;
     // Configuration characteristics notify at most this many records (-1: all).
     int32_t configRecordLimit = -1;
     std::vector<std::string> missingCharacteristics;  // UUIDs left out

@@ -300,6 +300,10 @@ const std::map<std::string, Setter>& Setters() {
          [](PeerConfig& config, const std::string& value) {
              return ParseBool(value, config.amplifier.faults.servicesNeverResolve);
          }},
+        {"services-resolved-first",
+         [](PeerConfig& config, const std::string& value) {
+             return ParseBool(value, config.amplifier.faults.resolvedBeforeObjects);
+         }},
         {"config-record-limit",
          [](PeerConfig& config, const std::string& value) {
              long long n = 0;
@@ -405,6 +409,7 @@ const char* PeerSettingsHelp() {
   connect-failures=N           the next N Connect calls fail with
   connect-error=NAME, connect-error-message=TEXT
   services-never-resolve=yes   ServicesResolved never becomes true
+  services-resolved-first=yes  ServicesResolved before the GATT objects appear
   config-record-limit=K        configuration bursts stop after K records
   missing-characteristics=UUID,...   characteristics left out of the database
   offer-both-services=yes      the data service and the UART service together

@@ -277,6 +277,30 @@ TEST(SimGatt, InjectedLinkFaults) {
         EXPECT_TRUE(amp.client.Characteristics(amp.path).empty());
     }
     {
+        // The order real BlueZ shows at times: resolved, then the objects.
+        Connected amp({"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.06", "--set",
+                       "services-resolved-first=yes"},
+                      "ZZ-0000.00.06");
+        amp.client.ClearSignals();
+        ASSERT_TRUE(amp.Connect().ok);
+        ASSERT_TRUE(
+            amp.client.WaitFor([&] { return amp.client.Characteristics(amp.path).size() > 10; }));
+        const auto& signals = amp.client.Signals();
+        size_t resolvedAt = signals.size();
+        size_t firstObjectAt = signals.size();
+        for (size_t i = 0; i < signals.size(); ++i) {
+            if (signals[i].member == "PropertiesChanged" &&
+                signals[i].booleans.count("ServicesResolved")) {
+                resolvedAt = i;
+            }
+            if (signals[i].member == "InterfacesAdded" && firstObjectAt == signals.size()) {
+                firstObjectAt = i;
+            }
+        }
+        ASSERT_LT(firstObjectAt, signals.size());
+        EXPECT_LT(resolvedAt, firstObjectAt);
+    }
+    {
         // An injected failure of Connect answers before anything happens.
         Connected amp(kFast, "AB-1234.56.78");
         amp.sim.FailNextCall("Connect", amp.path, "org.bluez.Error.NotReady", "Resource Not Ready");
