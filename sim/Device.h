@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "GattDatabase.h"
 #include "Peer.h"
 #include "SimContext.h"
 #include "Timer.h"
@@ -24,7 +25,7 @@ public:
            Adapter& adapter, std::function<void(Device&)> onExpired);
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
-    virtual ~Device();
+    ~Device();
 
     const std::string& Path() const { return path_; }
     Peer& GetPeer() { return *peer_; }
@@ -51,19 +52,17 @@ public:
 
     static std::string PathFor(const std::string& adapterPath, const std::string& address);
 
-protected:
-    // GATT hooks: the link came up or went down; service discovery ended
-    // and the database must be on the bus.
-    virtual void OnLinkUp() {}
-    virtual void OnLinkDown() {}
-    virtual void ExportServices() {}
+private:
+    // Service discovery ended: the database is exported (or its cache
+    // reused) and the peer's GATT server is reachable.
+    void ExportServices();
 
     SimContext& context_;
     const std::string adapterPath_;
     const std::string path_;
     std::shared_ptr<Peer> peer_;
+    std::unique_ptr<GattDatabase> gatt_;
 
-private:
     int Connect(sd_bus_message* call);
     int Disconnect(sd_bus_message* call);
     int Pair(sd_bus_message* call);

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <cstdio>
 #include <stdexcept>
 #include <utility>
 
@@ -50,7 +51,11 @@ int Timer::OnExpired(sd_event_source* /*source*/, uint64_t /*usec*/, void* userd
     std::function<void()> action = std::move(self->action_);
     self->pending_ = false;
     if (action) {
-        action();
+        try {
+            action();
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "qeltble-sim: internal error: %s\n", error.what());
+        }
     }
     return 0;
 }

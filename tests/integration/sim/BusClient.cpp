@@ -136,8 +136,8 @@ CallResult BusClient::Call(const std::string& path, const std::string& interface
     }
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* answer = nullptr;
-    const int r = sd_bus_call(bus_, call, static_cast<uint64_t>(timeout.count()) * 1000, &error,
-                              &answer);
+    const int r =
+        sd_bus_call(bus_, call, static_cast<uint64_t>(timeout.count()) * 1000, &error, &answer);
     result.ok = r >= 0;
     if (!result.ok) {
         result.errorName = error.name ? error.name : "";
@@ -228,9 +228,8 @@ std::optional<std::vector<uint8_t>> BusClient::GetBytes(const std::string& path,
 std::map<std::string, std::vector<std::string>> BusClient::ManagedObjects() {
     std::map<std::string, std::vector<std::string>> objects;
     sd_bus_message* reply = nullptr;
-    const CallResult result =
-        Call("/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", nullptr,
-             std::chrono::seconds(5), &reply);
+    const CallResult result = Call("/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects",
+                                   nullptr, std::chrono::seconds(5), &reply);
     MessageRef guard{reply};
     if (!result.ok) {
         return objects;
@@ -290,24 +289,85 @@ std::map<std::string, std::map<std::string, std::string>> BusClient::ManagedSign
     return result;
 }
 
+std::map<std::string, std::string> BusClient::ManagedStrings(const std::string& wanted,
+                                                             const std::string& property,
+                                                             const std::string& prefix) {
+    std::map<std::string, std::string> result;
+    sd_bus_message* reply = nullptr;
+    const CallResult call = Call("/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects",
+                                 nullptr, std::chrono::seconds(5), &reply);
+    MessageRef guard{reply};
+    if (!call.ok) {
+        return result;
+    }
+    sd_bus_message_enter_container(reply, 'a', "{oa{sa{sv}}}");
+    while (sd_bus_message_enter_container(reply, 'e', "oa{sa{sv}}") > 0) {
+        const char* path = nullptr;
+        sd_bus_message_read(reply, "o", &path);
+        const bool below = std::string(path).rfind(prefix, 0) == 0;
+        sd_bus_message_enter_container(reply, 'a', "{sa{sv}}");
+        while (sd_bus_message_enter_container(reply, 'e', "sa{sv}") > 0) {
+            const char* interface = nullptr;
+            sd_bus_message_read(reply, "s", &interface);
+            if (below && wanted == interface) {
+                sd_bus_message_enter_container(reply, 'a', "{sv}");
+                while (sd_bus_message_enter_container(reply, 'e', "sv") > 0) {
+                    const char* name = nullptr;
+                    const char* contents = nullptr;
+                    sd_bus_message_read(reply, "s", &name);
+                    sd_bus_message_peek_type(reply, nullptr, &contents);
+                    if (property == name && contents && std::string(contents) == "s") {
+                        const char* value = nullptr;
+                        sd_bus_message_read(reply, "v", "s", &value);
+                        result[path] = value;
+                    } else {
+                        sd_bus_message_skip(reply, "v");
+                    }
+                    sd_bus_message_exit_container(reply);
+                }
+                sd_bus_message_exit_container(reply);
+            } else {
+                sd_bus_message_skip(reply, "a{sv}");
+            }
+            sd_bus_message_exit_container(reply);
+        }
+        sd_bus_message_exit_container(reply);
+        sd_bus_message_exit_container(reply);
+    }
+    return result;
+}
+
+std::map<std::string, std::string> BusClient::Characteristics(const std::string& devicePath) {
+    std::map<std::string, std::string> byUuid;
+    for (const auto& [path, uuid] :
+         ManagedStrings("org.bluez.GattCharacteristic1", "UUID", devicePath + "/")) {
+        byUuid[uuid] = path;
+    }
+    return byUuid;
+}
+
 bool BusClient::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
+    // Messages that arrived during synchronous calls (such as those the
+    // predicate makes) are queued: dispatch them before and after each check.
+    auto drain = [this] {
+        while (sd_bus_process(bus_, nullptr) > 0) {
+        }
+    };
+    while (true) {
+        drain();
+        if (done()) {
+            drain();
+            return true;
+        }
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             return false;
         }
-        const int r = sd_bus_process(bus_, nullptr);
-        if (r < 0) {
-            return false;
-        }
-        if (r == 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
-            sd_bus_wait(bus_, static_cast<uint64_t>(std::min<int64_t>(left, 50'000)));
-        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
+        sd_bus_wait(bus_, static_cast<uint64_t>(std::min<int64_t>(left, 50'000)));
     }
-    return true;
 }
 
 void BusClient::Pump(std::chrono::milliseconds duration) {

@@ -75,6 +75,14 @@ public:
     std::map<std::string, std::map<std::string, std::string>> ManagedSignatures(
         const std::string& interface);
 
+    // Object path -> value of a string property, for the objects with that
+    // interface below `prefix`.
+    std::map<std::string, std::string> ManagedStrings(const std::string& interface,
+                                                      const std::string& property,
+                                                      const std::string& prefix = "/");
+    // UUID -> characteristic path below a device.
+    std::map<std::string, std::string> Characteristics(const std::string& devicePath);
+
     // Processes bus traffic until `done` holds or the time is up.
     bool WaitFor(const std::function<bool()>& done,
                  std::chrono::milliseconds limit = std::chrono::seconds(5));
