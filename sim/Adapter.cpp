@@ -15,8 +15,7 @@ constexpr uint64_t kFirstScanUsec = 80'000;
 
 }  // namespace
 
-Adapter::Adapter(SimContext& context, bool powered,
-                 const std::vector<std::shared_ptr<Peer>>& world)
+Adapter::Adapter(SimContext& context, bool powered, const std::vector<std::shared_ptr<Peer>>& world)
     : context_(context), powered_(powered), world_(world), scanTimer_(context.event) {
     ObjectTree& tree = context_.tree;
     tree.AddObject(kPath);
@@ -25,7 +24,8 @@ Adapter::Adapter(SimContext& context, bool powered,
     for (const auto& peer : world_) {
         PeerAdded(peer);
     }
-    watchToken_ = context_.clients.Listen([this](const std::string& client) { ClientLeft(client); });
+    watchToken_ =
+        context_.clients.Listen([this](const std::string& client) { ClientLeft(client); });
 }
 
 Adapter::~Adapter() {
@@ -40,8 +40,7 @@ void Adapter::DeclareProperties() {
     tree.AddInterface(kPath, kAdapter);
     auto declare = [&](const char* name, const char* signature, std::optional<BusValue> value,
                        PropertySetter setter = nullptr) {
-        tree.DeclareProperty(kPath, kAdapter, name, signature, std::move(value),
-                             std::move(setter));
+        tree.DeclareProperty(kPath, kAdapter, name, signature, std::move(value), std::move(setter));
     };
     declare("Address", "s", std::string(kAddress));
     declare("AddressType", "s", std::string("public"));
@@ -52,10 +51,9 @@ void Adapter::DeclareProperties() {
         return 0;
     });
     declare("Class", "u", powered_ ? kClass : 0u);
-    declare("Powered", "b", powered_,
-            [this](const BusValue& value, sd_bus_error* error) {
-                return SetPoweredProperty(value, error);
-            });
+    declare("Powered", "b", powered_, [this](const BusValue& value, sd_bus_error* error) {
+        return SetPoweredProperty(value, error);
+    });
     declare("Discoverable", "b", false, [this](const BusValue& value, sd_bus_error* error) {
         if (!powered_) {
             return sd_bus_error_set(error, "org.bluez.Error.NotReady", "Resource Not Ready");
@@ -77,11 +75,10 @@ void Adapter::DeclareProperties() {
     });
     declare("Discovering", "b", false);
     declare("UUIDs", "as",
-            std::vector<std::string>{"00001801-0000-1000-8000-00805f9b34fb",
-                                     "0000180a-0000-1000-8000-00805f9b34fb",
-                                     "0000110e-0000-1000-8000-00805f9b34fb",
-                                     "00001200-0000-1000-8000-00805f9b34fb",
-                                     "00001800-0000-1000-8000-00805f9b34fb"});
+            std::vector<std::string>{
+                "00001801-0000-1000-8000-00805f9b34fb", "0000180a-0000-1000-8000-00805f9b34fb",
+                "0000110e-0000-1000-8000-00805f9b34fb", "00001200-0000-1000-8000-00805f9b34fb",
+                "00001800-0000-1000-8000-00805f9b34fb"});
     declare("Modalias", "s", std::string("usb:v1D6Bp0246d0542"));
     declare("Roles", "as", std::vector<std::string>{"central", "peripheral"});
 
@@ -125,10 +122,9 @@ void Adapter::SetPowered(bool powered) {
     for (auto& device : devices_) {
         device->AdapterPoweredOff();
     }
-    tree.SetMany(kPath, kAdapter,
-                 {{"Discovering", BusValue(false)},
-                  {"Class", BusValue(0u)},
-                  {"Powered", BusValue(false)}});
+    tree.SetMany(
+        kPath, kAdapter,
+        {{"Discovering", BusValue(false)}, {"Class", BusValue(0u)}, {"Powered", BusValue(false)}});
 }
 
 int Adapter::StartDiscovery(sd_bus_message* call) {
@@ -261,7 +257,7 @@ void Adapter::Scan() {
         }
         const int16_t rssi = peer->HeardRssi(context_.random);
         const bool wanted = std::any_of(sessions_.begin(), sessions_.end(), [&](const auto& s) {
-            return !s.second.filter || s.second.filter->Passes(peer->Spec(), rssi);
+            return !s.second.filter || s.second.filter->Passes(peer->Config(), rssi);
         });
         if (wanted) {
             EnsureDevice(peer).Heard(rssi);
@@ -271,7 +267,7 @@ void Adapter::Scan() {
 }
 
 void Adapter::PeerAdded(const std::shared_ptr<Peer>& peer) {
-    if (peer->Spec().remembered || peer->Spec().paired || peer->Spec().trusted) {
+    if (peer->Config().remembered || peer->Config().paired || peer->Config().trusted) {
         EnsureDevice(peer).Announce();
     }
 }
@@ -296,8 +292,8 @@ Device& Adapter::EnsureDevice(const std::shared_ptr<Peer>& peer) {
     if (Device* device = FindDevice(*peer)) {
         return *device;
     }
-    devices_.push_back(std::make_unique<Device>(context_, kPath, peer, *this,
-                                                [this](Device& expired) { DestroyDevice(expired); }));
+    devices_.push_back(std::make_unique<Device>(
+        context_, kPath, peer, *this, [this](Device& expired) { DestroyDevice(expired); }));
     return *devices_.back();
 }
 

@@ -60,7 +60,7 @@ private:
     SimContext& context_;
     bool powered_;
     std::string alias_;
-    std::map<std::string, Client> sessions_;    // discovering clients
+    std::map<std::string, Client> sessions_;       // discovering clients
     std::map<std::string, Client> presetFilters_;  // filters set before StartDiscovery
     std::vector<std::unique_ptr<Device>> devices_;
     const std::vector<std::shared_ptr<Peer>>& world_;  // the peers in the air

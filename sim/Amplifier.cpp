@@ -17,42 +17,41 @@ Bytes TextValue(const std::string& text) {
 
 }  // namespace
 
-Amplifier::Amplifier(PeerSpec spec, SimContext& context)
-    : Peer(std::move(spec)),
+Amplifier::Amplifier(PeerConfig config, SimContext& context)
+    : Peer(std::move(config)),
       context_(context),
-      stream_(context, Spec(), Key()),
+      stream_(context, Config(), Key()),
       burstTimer_(context.event),
       batteryTimer_(context.event),
-      battery_(Spec().amplifier.battery) {}
+      battery_(Config().amplifier.battery) {}
 
 bool Amplifier::Missing(const std::string& uuid) const {
-    const auto& missing = Spec().amplifier.faults.missingCharacteristics;
+    const auto& missing = Config().amplifier.faults.missingCharacteristics;
     return std::find(missing.begin(), missing.end(), uuid) != missing.end();
 }
 
 GattProfile Amplifier::BuildProfile() {
-    const AmplifierSpec& amplifier = Spec().amplifier;
+    const AmplifierConfig& amplifier = Config().amplifier;
     GattProfile profile;
     AddGenericServices(profile);
 
     GattServiceDef information{Uuid16(0x180A), true, {}};
-    const std::pair<uint16_t, std::string AmplifierSpec::*> strings[] = {
-        {0x2A24, &AmplifierSpec::modelNumber},
-        {0x2A25, &AmplifierSpec::serialNumber},
-        {0x2A26, &AmplifierSpec::firmwareRevision},
-        {0x2A27, &AmplifierSpec::hardwareRevision},
-        {0x2A29, &AmplifierSpec::manufacturerName}};
+    const std::pair<uint16_t, std::string AmplifierConfig::*> strings[] = {
+        {0x2A24, &AmplifierConfig::modelNumber},
+        {0x2A25, &AmplifierConfig::serialNumber},
+        {0x2A26, &AmplifierConfig::firmwareRevision},
+        {0x2A27, &AmplifierConfig::hardwareRevision},
+        {0x2A29, &AmplifierConfig::manufacturerName}};
     for (const auto& [uuid, field] : strings) {
-        information.characteristics.push_back({Uuid16(uuid), kRead,
-                                               [this, field = field] {
-                                                   const std::string& text = Spec().amplifier.*field;
-                                                   // The serial number string defaults to the name.
-                                                   return TextValue(text.empty() &&
-                                                                            field == &AmplifierSpec::serialNumber
-                                                                        ? Key()
-                                                                        : text);
-                                               },
-                                               nullptr, nullptr});
+        information.characteristics.push_back(
+            {Uuid16(uuid), kRead,
+             [this, field = field] {
+                 const std::string& text = Config().amplifier.*field;
+                 // The serial number string defaults to the name.
+                 return TextValue(text.empty() && field == &AmplifierConfig::serialNumber ? Key()
+                                                                                          : text);
+             },
+             nullptr, nullptr});
     }
     profile.push_back(std::move(information));
 
@@ -75,9 +74,10 @@ GattProfile Amplifier::BuildProfile() {
     // Leave out what the scenario says is missing.
     for (auto& service : profile) {
         auto& list = service.characteristics;
-        list.erase(std::remove_if(list.begin(), list.end(),
-                                  [this](const GattCharacteristicDef& c) { return Missing(c.uuid); }),
-                   list.end());
+        list.erase(
+            std::remove_if(list.begin(), list.end(),
+                           [this](const GattCharacteristicDef& c) { return Missing(c.uuid); }),
+            list.end());
     }
     return profile;
 }
@@ -98,9 +98,9 @@ void Amplifier::AddDataService(GattProfile& profile, bool withConfiguration) {
     if (withConfiguration) {
         data.characteristics.push_back({kAmplifierConfig, kRead,
                                         [this] {
-                                            const AmplifierSpec& spec = Spec().amplifier;
+                                            const AmplifierConfig& config = Config().amplifier;
                                             return EncodeAmplifierRecord(
-                                                LegacyAmplifierRecord(spec, LayoutOf(spec)));
+                                                LegacyAmplifierRecord(config, LayoutOf(config)));
                                         },
                                         nullptr, nullptr});
         const std::pair<const char*, RecordKind> bursts[] = {{kPayloadConfig, RecordKind::Payload},
@@ -149,19 +149,19 @@ void Amplifier::QueueBurst(const char* uuid, RecordKind kind) {
 }
 
 void Amplifier::SendBursts() {
-    const AmplifierSpec& spec = Spec().amplifier;
-    const StreamLayout layout = LayoutOf(spec);
+    const AmplifierConfig& config = Config().amplifier;
+    const StreamLayout layout = LayoutOf(config);
     while (!pendingBursts_.empty() && link_ != nullptr) {
         const auto [uuid, kind] = pendingBursts_.front();
         pendingBursts_.pop_front();
         std::vector<Bytes> records;
         switch (kind) {
             case RecordKind::Channel:
-                for (size_t i = 0; i < spec.channels.size(); ++i) {
+                for (size_t i = 0; i < config.channels.size(); ++i) {
                     const auto id = static_cast<uint16_t>(i + 1);
-                    records.push_back(EncodeChannelRecord(id, spec.channels[i].type,
+                    records.push_back(EncodeChannelRecord(id, config.channels[i].type,
                                                           static_cast<uint8_t>(id),
-                                                          spec.channels[i].scale));
+                                                          config.channels[i].scale));
                 }
                 break;
             case RecordKind::Payload:
@@ -170,12 +170,12 @@ void Amplifier::SendBursts() {
                 }
                 break;
             case RecordKind::Filter:
-                for (const FilterSpec& filter : spec.filters) {
+                for (const FilterConfig& filter : config.filters) {
                     records.push_back(EncodeFilterRecord(filter.channelId, filter.data));
                 }
                 break;
         }
-        const int32_t limit = spec.faults.configRecordLimit;
+        const int32_t limit = config.faults.configRecordLimit;
         if (limit >= 0 && records.size() > static_cast<size_t>(limit)) {
             records.resize(static_cast<size_t>(limit));
         }
@@ -200,8 +200,8 @@ void Amplifier::OnUartWrite(const Bytes& bytes) {
 
 void Amplifier::OnBatteryTick() {
     // The level drifts down by one percent a minute of streaming.
-    const uint64_t ticksPerMinute =
-        std::max<uint64_t>(1, 60'000'000 / std::max<uint64_t>(1, context_.timings.batteryIntervalUsec));
+    const uint64_t ticksPerMinute = std::max<uint64_t>(
+        1, 60'000'000 / std::max<uint64_t>(1, context_.timings.batteryIntervalUsec));
     if (++batteryTicks_ % ticksPerMinute == 0 && battery_ > 1) {
         --battery_;
     }

@@ -33,12 +33,12 @@ inline constexpr const char* kSmpCharacteristic = "da2e7828-fbce-4e01-ae9e-26117
 
 class Amplifier : public Peer {
 public:
-    Amplifier(PeerSpec spec, SimContext& context);
+    Amplifier(PeerConfig config, SimContext& context);
 
     GattProfile BuildProfile() override;
     void Attach(Notifier& link) override;
     void Detach() override;
-    void SpecChanged() override { battery_ = Spec().amplifier.battery; }
+    void ConfigChanged() override { battery_ = Config().amplifier.battery; }
 
     SampleStream& Stream() { return stream_; }
     uint8_t BatteryLevel() const { return battery_; }

@@ -118,23 +118,40 @@ const char* SignatureOf(const BusValue& value) {
     return std::visit(
         [](const auto& v) -> const char* {
             using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, bool>) return "b";
-            else if constexpr (std::is_same_v<T, uint8_t>) return "y";
-            else if constexpr (std::is_same_v<T, uint16_t>) return "q";
-            else if constexpr (std::is_same_v<T, int16_t>) return "n";
-            else if constexpr (std::is_same_v<T, uint32_t>) return "u";
-            else if constexpr (std::is_same_v<T, int32_t>) return "i";
-            else if constexpr (std::is_same_v<T, uint64_t>) return "t";
-            else if constexpr (std::is_same_v<T, double>) return "d";
-            else if constexpr (std::is_same_v<T, std::string>) return "s";
-            else if constexpr (std::is_same_v<T, ObjectPath>) return "o";
-            else if constexpr (std::is_same_v<T, std::vector<std::string>>) return "as";
-            else if constexpr (std::is_same_v<T, std::vector<ObjectPath>>) return "ao";
-            else if constexpr (std::is_same_v<T, Bytes>) return "ay";
-            else if constexpr (std::is_same_v<T, std::vector<double>>) return "ad";
-            else if constexpr (std::is_same_v<T, std::map<uint16_t, Bytes>>) return "a{qv}";
-            else if constexpr (std::is_same_v<T, std::map<std::string, Bytes>>) return "a{sv}";
-            else static_assert(kAlwaysFalse<T>, "unhandled type");
+            if constexpr (std::is_same_v<T, bool>)
+                return "b";
+            else if constexpr (std::is_same_v<T, uint8_t>)
+                return "y";
+            else if constexpr (std::is_same_v<T, uint16_t>)
+                return "q";
+            else if constexpr (std::is_same_v<T, int16_t>)
+                return "n";
+            else if constexpr (std::is_same_v<T, uint32_t>)
+                return "u";
+            else if constexpr (std::is_same_v<T, int32_t>)
+                return "i";
+            else if constexpr (std::is_same_v<T, uint64_t>)
+                return "t";
+            else if constexpr (std::is_same_v<T, double>)
+                return "d";
+            else if constexpr (std::is_same_v<T, std::string>)
+                return "s";
+            else if constexpr (std::is_same_v<T, ObjectPath>)
+                return "o";
+            else if constexpr (std::is_same_v<T, std::vector<std::string>>)
+                return "as";
+            else if constexpr (std::is_same_v<T, std::vector<ObjectPath>>)
+                return "ao";
+            else if constexpr (std::is_same_v<T, Bytes>)
+                return "ay";
+            else if constexpr (std::is_same_v<T, std::vector<double>>)
+                return "ad";
+            else if constexpr (std::is_same_v<T, std::map<uint16_t, Bytes>>)
+                return "a{qv}";
+            else if constexpr (std::is_same_v<T, std::map<std::string, Bytes>>)
+                return "a{sv}";
+            else
+                static_assert(kAlwaysFalse<T>, "unhandled type");
         },
         value);
 }

@@ -20,10 +20,10 @@ struct ObjectPath {
 
 using Bytes = std::vector<uint8_t>;
 
-using BusValue = std::variant<bool, uint8_t, uint16_t, int16_t, uint32_t, int32_t, uint64_t, double,
-                              std::string, ObjectPath, std::vector<std::string>,
-                              std::vector<ObjectPath>, Bytes, std::vector<double>,
-                              std::map<uint16_t, Bytes>, std::map<std::string, Bytes>>;
+using BusValue =
+    std::variant<bool, uint8_t, uint16_t, int16_t, uint32_t, int32_t, uint64_t, double, std::string,
+                 ObjectPath, std::vector<std::string>, std::vector<ObjectPath>, Bytes,
+                 std::vector<double>, std::map<uint16_t, Bytes>, std::map<std::string, Bytes>>;
 
 using PropertyDict = std::map<std::string, BusValue>;
 

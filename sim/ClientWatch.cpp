@@ -6,9 +6,9 @@ namespace QeltSim {
 
 ClientWatch::ClientWatch(sd_bus* bus) {
     sd_bus_slot* slot = nullptr;
-    const int r = sd_bus_match_signal(bus, &slot, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                      "org.freedesktop.DBus", "NameOwnerChanged",
-                                      OnNameOwnerChanged, this);
+    const int r =
+        sd_bus_match_signal(bus, &slot, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                            "org.freedesktop.DBus", "NameOwnerChanged", OnNameOwnerChanged, this);
     if (r < 0) {
         throw std::runtime_error("could not watch clients leaving the bus");
     }

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <functional>
-#include <string>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "SdBus.h"

@@ -60,8 +60,8 @@ std::vector<CommandRequest> RequestAssembler::Add(const Bytes& bytes) {
         const uint16_t stored =
             static_cast<uint16_t>((buffer_[total - 2] << 8) | buffer_[total - 1]);
         if (expected == stored) {
-            requests.push_back(
-                CommandRequest{buffer_[3], Bytes(buffer_.begin() + 4, buffer_.begin() + 4 + length)});
+            requests.push_back(CommandRequest{
+                buffer_[3], Bytes(buffer_.begin() + 4, buffer_.begin() + 4 + length)});
             buffer_.erase(buffer_.begin(), buffer_.begin() + total);
         } else {
             // Not a frame after all: look for the next start byte.

@@ -58,15 +58,15 @@ Bytes EncodeFilterRecord(uint16_t channelId, const std::array<uint8_t, 14>& data
     return out;
 }
 
-AmplifierRecord LegacyAmplifierRecord(const AmplifierSpec& spec, const StreamLayout& layout) {
+AmplifierRecord LegacyAmplifierRecord(const AmplifierConfig& config, const StreamLayout& layout) {
     AmplifierRecord record;
-    record.samplingRate = spec.samplingRate;
-    record.channelCount = static_cast<uint16_t>(spec.channels.size());
+    record.samplingRate = config.samplingRate;
+    record.channelCount = static_cast<uint16_t>(config.channels.size());
     record.auxValue = 1.0f;
     record.payloadSize = static_cast<uint16_t>(layout.PayloadSize());
-    record.channelConfigCount = static_cast<uint16_t>(spec.channels.size());
+    record.channelConfigCount = static_cast<uint16_t>(config.channels.size());
     record.payloadConfigCount = static_cast<uint16_t>(layout.slots.size());
-    record.filterConfigCount = static_cast<uint16_t>(spec.filters.size());
+    record.filterConfigCount = static_cast<uint16_t>(config.filters.size());
     return record;
 }
 

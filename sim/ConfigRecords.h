@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "BusValue.h"
-#include "PeerSpec.h"
+#include "PeerConfig.h"
 #include "StreamLayout.h"
 
 namespace QeltSim {
@@ -34,6 +34,6 @@ Bytes EncodePayloadRecord(uint16_t channelId, uint16_t sampleIndex);
 Bytes EncodeFilterRecord(uint16_t channelId, const std::array<uint8_t, 14>& data);
 
 // The amplifier record of a legacy amplifier's current model.
-AmplifierRecord LegacyAmplifierRecord(const AmplifierSpec& spec, const StreamLayout& layout);
+AmplifierRecord LegacyAmplifierRecord(const AmplifierConfig& config, const StreamLayout& layout);
 
 }  // namespace QeltSim

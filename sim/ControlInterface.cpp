@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Amplifier.h"
 #include "PeerCatalog.h"
 #include "PeerSettings.h"
 #include "Simulator.h"
@@ -90,6 +91,12 @@ ControlInterface::ControlInterface(Simulator& simulator) : simulator_(simulator)
     Add("GetCounters", "", "a{st}", &ControlInterface::GetCounters);
     Add("ResetCounters", "", "", &ControlInterface::ResetCounters);
     Add("ListAmplifiers", "", "a(so)", &ControlInterface::ListAmplifiers);
+    Add("PowerCycle", "su", "", &ControlInterface::PowerCycle);
+    Add("DropNotifications", "su", "", &ControlInterface::DropNotifications);
+    Add("RepeatCounter", "s", "", &ControlInterface::RepeatCounter);
+    Add("StepBackCounter", "su", "", &ControlInterface::StepBackCounter);
+    Add("SendWrongLengthPayload", "s", "", &ControlInterface::SendWrongLengthPayload);
+    Add("Flood", "stu", "", &ControlInterface::Flood);
     tree.Announce(kPath);
 }
 
@@ -100,14 +107,15 @@ void ControlInterface::Add(const char* member, const char* in, const char* out,
         {in, out, [this, handler](sd_bus_message* m) { return (this->*handler)(m); }});
 }
 
-bool ControlInterface::ApplyConfig(sd_bus_message* call, PeerSpec& spec) {
+bool ControlInterface::ApplyConfig(sd_bus_message* call, PeerConfig& config) {
     PropertyDict dict;
     if (ReadDict(call, dict) < 0) {
-        ReplyError(call, kInvalidArgs, "configuration values must be strings, booleans, "
-                                       "numbers or arrays of them");
+        ReplyError(call, kInvalidArgs,
+                   "configuration values must be strings, booleans, "
+                   "numbers or arrays of them");
         return false;
     }
-    PeerSpec candidate = spec;
+    PeerConfig candidate = config;
     // The generation first: it resets the model the other settings refine.
     const auto generation = dict.find("generation");
     std::vector<std::pair<std::string, BusValue>> ordered;
@@ -136,7 +144,7 @@ bool ControlInterface::ApplyConfig(sd_bus_message* call, PeerSpec& spec) {
         ReplyError(call, kInvalidArgs, error);
         return false;
     }
-    spec = std::move(candidate);
+    config = std::move(candidate);
     return true;
 }
 
@@ -149,14 +157,14 @@ int ControlInterface::AddAmplifier(sd_bus_message* call) {
     if (simulator_.FindPeer(serial) != nullptr) {
         return ReplyError(call, kExists, std::string("amplifier ") + serial + " exists");
     }
-    PeerSpec spec = MakeAmplifier(serial, Generation::Legacy);
-    if (!ApplyConfig(call, spec)) {
+    PeerConfig config = MakeAmplifier(serial, Generation::Legacy);
+    if (!ApplyConfig(call, config)) {
         return 1;
     }
-    if (spec.Key() != serial && simulator_.FindPeer(spec.Key()) != nullptr) {
-        return ReplyError(call, kExists, "amplifier " + spec.Key() + " exists");
+    if (config.Key() != serial && simulator_.FindPeer(config.Key()) != nullptr) {
+        return ReplyError(call, kExists, "amplifier " + config.Key() + " exists");
     }
-    const auto peer = simulator_.AddPeer(spec);
+    const auto peer = simulator_.AddPeer(config);
     sd_bus_reply_method_return(call, "o", simulator_.DevicePathOf(*peer).c_str());
     return 1;
 }
@@ -168,16 +176,16 @@ int ControlInterface::ConfigureAmplifier(sd_bus_message* call) {
     if (peer == nullptr) {
         return ReplyError(call, kNotFound, std::string("no amplifier ") + serial);
     }
-    PeerSpec spec = peer->Spec();
-    const std::string address = spec.address;
-    if (!ApplyConfig(call, spec)) {
+    PeerConfig config = peer->Config();
+    const std::string address = config.address;
+    if (!ApplyConfig(call, config)) {
         return 1;
     }
-    if (spec.address != address || spec.Key() != peer->Key()) {
+    if (config.address != address || config.Key() != peer->Key()) {
         return ReplyError(call, kInvalidArgs, "the name and address of an amplifier are fixed");
     }
-    peer->Spec() = spec;
-    peer->SpecChanged();
+    peer->Config() = config;
+    peer->ConfigChanged();
     sd_bus_reply_method_return(call, "");
     return 1;
 }
@@ -338,6 +346,95 @@ int ControlInterface::ListAmplifiers(sd_bus_message* call) {
         return r;
     }
     sd_bus_send(nullptr, raw, nullptr);
+    return 1;
+}
+
+Amplifier* ControlInterface::FindAmplifier(sd_bus_message* call) {
+    const char* serial = nullptr;
+    sd_bus_message_read_basic(call, 's', &serial);
+    auto* amplifier = dynamic_cast<Amplifier*>(simulator_.FindPeer(serial));
+    if (amplifier == nullptr) {
+        ReplyError(call, kNotFound, std::string("no amplifier ") + serial);
+    }
+    return amplifier;
+}
+
+int ControlInterface::PowerCycle(sd_bus_message* call) {
+    Amplifier* amplifier = FindAmplifier(call);
+    if (amplifier == nullptr) {
+        return 1;
+    }
+    uint32_t pauseMs = 0;
+    sd_bus_message_read_basic(call, 'u', &pauseMs);
+    simulator_.PowerCycle(*amplifier, static_cast<uint64_t>(pauseMs) * 1000);
+    sd_bus_reply_method_return(call, "");
+    return 1;
+}
+
+int ControlInterface::DropNotifications(sd_bus_message* call) {
+    Amplifier* amplifier = FindAmplifier(call);
+    if (amplifier == nullptr) {
+        return 1;
+    }
+    uint32_t count = 0;
+    sd_bus_message_read_basic(call, 'u', &count);
+    amplifier->Stream().DropNext(count);
+    sd_bus_reply_method_return(call, "");
+    return 1;
+}
+
+int ControlInterface::RepeatCounter(sd_bus_message* call) {
+    Amplifier* amplifier = FindAmplifier(call);
+    if (amplifier == nullptr) {
+        return 1;
+    }
+    amplifier->Stream().RepeatCounter();
+    sd_bus_reply_method_return(call, "");
+    return 1;
+}
+
+int ControlInterface::StepBackCounter(sd_bus_message* call) {
+    Amplifier* amplifier = FindAmplifier(call);
+    if (amplifier == nullptr) {
+        return 1;
+    }
+    uint32_t steps = 0;
+    sd_bus_message_read_basic(call, 'u', &steps);
+    if (steps == 0) {
+        return ReplyError(call, kInvalidArgs, "StepBackCounter needs at least one step");
+    }
+    amplifier->Stream().StepBackCounter(steps);
+    sd_bus_reply_method_return(call, "");
+    return 1;
+}
+
+int ControlInterface::SendWrongLengthPayload(sd_bus_message* call) {
+    Amplifier* amplifier = FindAmplifier(call);
+    if (amplifier == nullptr) {
+        return 1;
+    }
+    amplifier->Stream().SendWrongLength();
+    sd_bus_reply_method_return(call, "");
+    return 1;
+}
+
+int ControlInterface::Flood(sd_bus_message* call) {
+    Amplifier* amplifier = FindAmplifier(call);
+    if (amplifier == nullptr) {
+        return 1;
+    }
+    uint64_t count = 0;
+    uint32_t durationMs = 0;
+    sd_bus_message_read(call, "tu", &count, &durationMs);
+    if (count == 0 && durationMs == 0) {
+        return ReplyError(call, kInvalidArgs, "Flood needs a count or a duration");
+    }
+    if (!amplifier->Stream().Running()) {
+        return ReplyError(call, "org.qeltble.Simulator.Error.NotStreaming",
+                          "no client has the sample notifications enabled");
+    }
+    amplifier->Stream().Flood(count, static_cast<uint64_t>(durationMs) * 1000);
+    sd_bus_reply_method_return(call, "");
     return 1;
 }
 

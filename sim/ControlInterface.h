@@ -6,7 +6,7 @@
 #include <string>
 
 #include "BusValue.h"
-#include "PeerSpec.h"
+#include "PeerConfig.h"
 
 namespace QeltSim {
 
@@ -39,10 +39,20 @@ private:
     int GetCounters(sd_bus_message* call);
     int ResetCounters(sd_bus_message* call);
     int ListAmplifiers(sd_bus_message* call);
+    int PowerCycle(sd_bus_message* call);
+    int DropNotifications(sd_bus_message* call);
+    int RepeatCounter(sd_bus_message* call);
+    int StepBackCounter(sd_bus_message* call);
+    int SendWrongLengthPayload(sd_bus_message* call);
+    int Flood(sd_bus_message* call);
 
-    // Applies a configuration dictionary to a copy of `spec`; on success
-    // replaces `spec`. Returns false after answering the call with an error.
-    bool ApplyConfig(sd_bus_message* call, PeerSpec& spec);
+    // The amplifier named by the call's first argument (a string), or
+    // nullptr after answering with NotFound.
+    class Amplifier* FindAmplifier(sd_bus_message* call);
+
+    // Applies a configuration dictionary to a copy of `config`; on success
+    // replaces `config`. Returns false after answering the call with an error.
+    bool ApplyConfig(sd_bus_message* call, PeerConfig& config);
 
     Simulator& simulator_;
 };

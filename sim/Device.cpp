@@ -11,12 +11,13 @@ namespace {
 
 constexpr const char* kDevice = "org.bluez.Device1";
 
-std::map<uint16_t, Bytes> ManufacturerData(const PeerSpec& spec) {
-    return std::map<uint16_t, Bytes>(spec.manufacturerData.begin(), spec.manufacturerData.end());
+std::map<uint16_t, Bytes> ManufacturerData(const PeerConfig& config) {
+    return std::map<uint16_t, Bytes>(config.manufacturerData.begin(),
+                                     config.manufacturerData.end());
 }
 
-std::map<std::string, Bytes> ServiceData(const PeerSpec& spec) {
-    return std::map<std::string, Bytes>(spec.serviceData.begin(), spec.serviceData.end());
+std::map<std::string, Bytes> ServiceData(const PeerConfig& config) {
+    return std::map<std::string, Bytes>(config.serviceData.begin(), config.serviceData.end());
 }
 
 }  // namespace
@@ -35,14 +36,15 @@ Device::Device(SimContext& context, const std::string& adapterPath, std::shared_
                Adapter& adapter, std::function<void(Device&)> onExpired)
     : context_(context),
       adapterPath_(adapterPath),
-      path_(PathFor(adapterPath, peer->Spec().address)),
+      path_(PathFor(adapterPath, peer->Config().address)),
       peer_(std::move(peer)),
       adapter_(adapter),
       onExpired_(std::move(onExpired)),
       temporaryTimer_(context.event),
       linkTimer_(context.event),
       disconnectTimer_(context.event),
-      temporary_(!peer_->Spec().remembered && !peer_->Spec().paired && !peer_->Spec().trusted) {
+      temporary_(!peer_->Config().remembered && !peer_->Config().paired &&
+                 !peer_->Config().trusted) {
     context_.tree.AddObject(path_);
     DeclareProperties();
     DeclareMethods();
@@ -67,17 +69,17 @@ Device::~Device() {
 }
 
 std::string Device::CurrentAlias() const {
-    const PeerSpec& spec = peer_->Spec();
+    const PeerConfig& config = peer_->Config();
     if (!alias_.empty()) {
         return alias_;
     }
-    if (!spec.alias.empty()) {
-        return spec.alias;
+    if (!config.alias.empty()) {
+        return config.alias;
     }
-    if (spec.name && !spec.name->empty()) {
-        return *spec.name;
+    if (config.name && !config.name->empty()) {
+        return *config.name;
     }
-    std::string alias = spec.address;
+    std::string alias = config.address;
     for (char& c : alias) {
         if (c == ':') {
             c = '-';
@@ -87,30 +89,30 @@ std::string Device::CurrentAlias() const {
 }
 
 void Device::DeclareProperties() {
-    const PeerSpec& spec = peer_->Spec();
+    const PeerConfig& config = peer_->Config();
     ObjectTree& tree = context_.tree;
     tree.AddInterface(path_, kDevice);
     auto declare = [&](const char* name, const char* signature, std::optional<BusValue> value,
                        PropertySetter setter = nullptr) {
         tree.DeclareProperty(path_, kDevice, name, signature, std::move(value), std::move(setter));
     };
-    declare("Address", "s", spec.address);
-    declare("AddressType", "s", spec.addressType);
+    declare("Address", "s", config.address);
+    declare("AddressType", "s", config.addressType);
     declare("Name", "s",
-            spec.name ? std::optional<BusValue>(*spec.name) : std::optional<BusValue>());
+            config.name ? std::optional<BusValue>(*config.name) : std::optional<BusValue>());
     declare("Alias", "s", CurrentAlias(), [this](const BusValue& value, sd_bus_error*) {
         alias_ = std::get<std::string>(value);
         context_.tree.Set(path_, kDevice, "Alias", CurrentAlias());
         return 0;
     });
     declare("Class", "u",
-            spec.deviceClass ? std::optional<BusValue>(*spec.deviceClass) : std::nullopt);
+            config.deviceClass ? std::optional<BusValue>(*config.deviceClass) : std::nullopt);
     declare("Appearance", "q",
-            spec.appearance ? std::optional<BusValue>(*spec.appearance) : std::nullopt);
-    declare("Icon", "s", spec.icon.empty() ? std::nullopt : std::optional<BusValue>(spec.icon));
-    declare("Paired", "b", spec.paired);
-    declare("Bonded", "b", spec.paired);
-    declare("Trusted", "b", spec.trusted, [this](const BusValue& value, sd_bus_error*) {
+            config.appearance ? std::optional<BusValue>(*config.appearance) : std::nullopt);
+    declare("Icon", "s", config.icon.empty() ? std::nullopt : std::optional<BusValue>(config.icon));
+    declare("Paired", "b", config.paired);
+    declare("Bonded", "b", config.paired);
+    declare("Trusted", "b", config.trusted, [this](const BusValue& value, sd_bus_error*) {
         const bool trusted = std::get<bool>(value);
         context_.tree.Set(path_, kDevice, "Trusted", trusted);
         if (trusted) {
@@ -125,21 +127,21 @@ void Device::DeclareProperties() {
     declare("LegacyPairing", "b", false);
     declare("RSSI", "n", std::nullopt);
     declare("Connected", "b", false);
-    declare("UUIDs", "as", spec.uuids);
+    declare("UUIDs", "as", config.uuids);
     declare("Modalias", "s", std::nullopt);
     declare("Adapter", "o", ObjectPath{adapterPath_});
     declare("ManufacturerData", "a{qv}", std::nullopt);
     declare("ServiceData", "a{sv}", std::nullopt);
     declare("TxPower", "n", std::nullopt);
     declare("ServicesResolved", "b", false);
-    if (!spec.remembered) {
+    if (!config.remembered) {
         // Known only from advertisements: BlueZ keeps no advertising data of
         // remembered devices until it hears them again.
-        if (!spec.manufacturerData.empty()) {
-            tree.Set(path_, kDevice, "ManufacturerData", ManufacturerData(spec));
+        if (!config.manufacturerData.empty()) {
+            tree.Set(path_, kDevice, "ManufacturerData", ManufacturerData(config));
         }
-        if (!spec.serviceData.empty()) {
-            tree.Set(path_, kDevice, "ServiceData", ServiceData(spec));
+        if (!config.serviceData.empty()) {
+            tree.Set(path_, kDevice, "ServiceData", ServiceData(config));
         }
     }
 }
@@ -149,7 +151,7 @@ void Device::Announce() {
 }
 
 void Device::Heard(int16_t rssi) {
-    const PeerSpec& spec = peer_->Spec();
+    const PeerConfig& config = peer_->Config();
     ObjectTree& tree = context_.tree;
     std::vector<std::pair<std::string, std::optional<BusValue>>> changes;
     const BusValue* current = tree.Get(path_, kDevice, "RSSI");
@@ -157,17 +159,17 @@ void Device::Heard(int16_t rssi) {
     if (current == nullptr || std::abs(std::get<int16_t>(*current) - rssi) >= 8) {
         changes.emplace_back("RSSI", BusValue(rssi));
     }
-    if (spec.txPower) {
-        changes.emplace_back("TxPower", BusValue(*spec.txPower));
+    if (config.txPower) {
+        changes.emplace_back("TxPower", BusValue(*config.txPower));
     }
-    if (!spec.manufacturerData.empty()) {
-        changes.emplace_back("ManufacturerData", BusValue(ManufacturerData(spec)));
+    if (!config.manufacturerData.empty()) {
+        changes.emplace_back("ManufacturerData", BusValue(ManufacturerData(config)));
     }
-    if (!spec.serviceData.empty()) {
-        changes.emplace_back("ServiceData", BusValue(ServiceData(spec)));
+    if (!config.serviceData.empty()) {
+        changes.emplace_back("ServiceData", BusValue(ServiceData(config)));
     }
-    if (spec.name && tree.Get(path_, kDevice, "Name") == nullptr) {
-        changes.emplace_back("Name", BusValue(*spec.name));
+    if (config.name && tree.Get(path_, kDevice, "Name") == nullptr) {
+        changes.emplace_back("Name", BusValue(*config.name));
     }
     tree.SetMany(path_, kDevice, changes);
     Announce();
@@ -212,11 +214,11 @@ void Device::DeclareMethods() {
     tree.AddMethod(path_, kDevice, "Pair", {"", "", [this](sd_bus_message* m) { return Pair(m); }});
     tree.AddMethod(path_, kDevice, "CancelPairing",
                    {"", "", [this](sd_bus_message* m) { return CancelPairing(m); }});
-    tree.AddMethod(path_, kDevice, "ConnectProfile",
-                   {"s", "", [](sd_bus_message* m) {
-                        return ReplyError(m, "org.bluez.Error.NotAvailable",
-                                          "Operation currently not available");
-                    }});
+    tree.AddMethod(path_, kDevice, "ConnectProfile", {"s", "", [](sd_bus_message* m) {
+                                                          return ReplyError(
+                                                              m, "org.bluez.Error.NotAvailable",
+                                                              "Operation currently not available");
+                                                      }});
     tree.AddMethod(path_, kDevice, "DisconnectProfile",
                    {"s", "", [](sd_bus_message* m) {
                         return ReplyError(m, "org.bluez.Error.NotAvailable",
@@ -252,7 +254,7 @@ void Device::TryEstablish() {
         if (!pendingConnect_ || !peer_->Advertising() || !adapter_.Powered()) {
             return;
         }
-        LinkFaults& faults = peer_->Spec().amplifier.faults;
+        LinkFaults& faults = peer_->Config().amplifier.faults;
         if (faults.connectFailures > 0) {
             --faults.connectFailures;
             // The link comes up and is torn down again during set-up.
@@ -270,7 +272,7 @@ void Device::LinkEstablished() {
     peer_->SetLinked(true);
     context_.tree.Set(path_, kDevice, "Connected", true);
     FinishConnect(nullptr, "");
-    if (peer_->Spec().amplifier.faults.servicesNeverResolve) {
+    if (peer_->Config().amplifier.faults.servicesNeverResolve) {
         return;
     }
     linkTimer_.Start(context_.timings.resolveDelayUsec, [this] { ServicesDiscovered(); });
@@ -278,6 +280,11 @@ void Device::LinkEstablished() {
 
 void Device::ServicesDiscovered() {
     if (!linkUp_) {
+        return;
+    }
+    if (peer_->Config().amplifier.faults.resolvedBeforeObjects) {
+        context_.tree.Set(path_, kDevice, "ServicesResolved", true);
+        ExportServices();
         return;
     }
     ExportServices();

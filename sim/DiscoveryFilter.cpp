@@ -103,7 +103,7 @@ bool DiscoveryFilter::Parse(const PropertyDict& dict, std::optional<DiscoveryFil
     return true;
 }
 
-bool DiscoveryFilter::Passes(const PeerSpec& peer, int16_t rssiHeard) const {
+bool DiscoveryFilter::Passes(const PeerConfig& peer, int16_t rssiHeard) const {
     // Every simulated peer advertises over LE; those with a class of device
     // are dual-mode and inquiry finds them too.
     if (transport == "bredr" && !peer.deviceClass) {
@@ -118,8 +118,8 @@ bool DiscoveryFilter::Passes(const PeerSpec& peer, int16_t rssiHeard) const {
     if (!uuids.empty()) {
         bool found = false;
         for (const auto& advertised : peer.uuids) {
-            found = found || std::find(uuids.begin(), uuids.end(), FullUuid(advertised)) !=
-                                 uuids.end();
+            found =
+                found || std::find(uuids.begin(), uuids.end(), FullUuid(advertised)) != uuids.end();
         }
         if (!found) {
             return false;

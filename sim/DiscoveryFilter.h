@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "BusValue.h"
-#include "PeerSpec.h"
+#include "PeerConfig.h"
 
 namespace QeltSim {
 
@@ -26,7 +26,7 @@ struct DiscoveryFilter {
     // Pathloss. An empty dictionary gives an empty optional.
     static bool Parse(const PropertyDict& dict, std::optional<DiscoveryFilter>& out);
 
-    bool Passes(const PeerSpec& peer, int16_t rssiHeard) const;
+    bool Passes(const PeerConfig& peer, int16_t rssiHeard) const;
 };
 
 // The keys SetDiscoveryFilter understands, in BlueZ's order.

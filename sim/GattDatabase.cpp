@@ -21,8 +21,12 @@ std::string HandlePath(const std::string& parent, const char* kind, uint16_t han
 // BlueZ's Flags, in its order.
 std::vector<std::string> Flags(uint8_t properties) {
     static const std::pair<uint8_t, const char*> kNames[] = {
-        {kBroadcast, "broadcast"}, {kRead, "read"},     {kWriteWithoutResponse, "write-without-response"},
-        {kWrite, "write"},         {kNotify, "notify"}, {kIndicate, "indicate"}};
+        {kBroadcast, "broadcast"},
+        {kRead, "read"},
+        {kWriteWithoutResponse, "write-without-response"},
+        {kWrite, "write"},
+        {kNotify, "notify"},
+        {kIndicate, "indicate"}};
     std::vector<std::string> flags;
     for (const auto& [bit, name] : kNames) {
         if (properties & bit) {
@@ -84,7 +88,8 @@ GattDatabase::GattDatabase(SimContext& context, const std::string& devicePath,
     for (const auto& service : profile) {
         ExportService(service, handle);
     }
-    watchToken_ = context_.clients.Listen([this](const std::string& client) { ClientLeft(client); });
+    watchToken_ =
+        context_.clients.Listen([this](const std::string& client) { ClientLeft(client); });
 }
 
 GattDatabase::~GattDatabase() {
@@ -138,19 +143,22 @@ void GattDatabase::ExportCharacteristic(const std::string& servicePath,
         tree.DeclareProperty(path, kCharacteristic, "NotifyAcquired", "b", false);
     }
     tree.DeclareProperty(path, kCharacteristic, "MTU", "q", mtu_);
-    tree.AddMethod(path, kCharacteristic, "ReadValue",
-                   {"a{sv}", "ay", [this, index](sd_bus_message* m) { return ReadValue(index, m); }});
-    tree.AddMethod(path, kCharacteristic, "WriteValue",
-                   {"aya{sv}", "", [this, index](sd_bus_message* m) { return WriteValue(index, m); }});
+    tree.AddMethod(
+        path, kCharacteristic, "ReadValue",
+        {"a{sv}", "ay", [this, index](sd_bus_message* m) { return ReadValue(index, m); }});
+    tree.AddMethod(
+        path, kCharacteristic, "WriteValue",
+        {"aya{sv}", "", [this, index](sd_bus_message* m) { return WriteValue(index, m); }});
     tree.AddMethod(path, kCharacteristic, "StartNotify",
                    {"", "", [this, index](sd_bus_message* m) { return StartNotify(index, m); }});
     tree.AddMethod(path, kCharacteristic, "StopNotify",
                    {"", "", [this, index](sd_bus_message* m) { return StopNotify(index, m); }});
     for (const char* acquire : {"AcquireWrite", "AcquireNotify"}) {
         tree.AddMethod(path, kCharacteristic, acquire, {"a{sv}", "hq", [](sd_bus_message* m) {
-                           return ReplyError(m, "org.bluez.Error.NotSupported",
-                                             "Operation is not supported");
-                       }});
+                                                            return ReplyError(
+                                                                m, "org.bluez.Error.NotSupported",
+                                                                "Operation is not supported");
+                                                        }});
     }
     if (notifies) {
         // The Client Characteristic Configuration descriptor.
@@ -161,13 +169,16 @@ void GattDatabase::ExportCharacteristic(const std::string& servicePath,
         tree.DeclareProperty(desc, kDescriptor, "UUID", "s", Uuid16(0x2902));
         tree.DeclareProperty(desc, kDescriptor, "Characteristic", "o", ObjectPath{path});
         tree.DeclareProperty(desc, kDescriptor, "Value", "ay", Bytes{});
-        tree.AddMethod(desc, kDescriptor, "ReadValue",
-                       {"a{sv}", "ay", [this, index](sd_bus_message* m) { return ReadCccd(index, m); }});
+        tree.AddMethod(
+            desc, kDescriptor, "ReadValue",
+            {"a{sv}", "ay", [this, index](sd_bus_message* m) { return ReadCccd(index, m); }});
         tree.AddMethod(desc, kDescriptor, "WriteValue", {"aya{sv}", "", [](sd_bus_message* m) {
-                           // Notifications are switched through StartNotify.
-                           return ReplyError(m, "org.bluez.Error.NotPermitted",
-                                             "Write not permitted");
-                       }});
+                                                             // Notifications are switched through
+                                                             // StartNotify.
+                                                             return ReplyError(
+                                                                 m, "org.bluez.Error.NotPermitted",
+                                                                 "Write not permitted");
+                                                         }});
         ++handle;
     }
     byUuid_.emplace(def.uuid, index);
@@ -395,9 +406,9 @@ int GattDatabase::ReadCccd(size_t index, sd_bus_message* call) {
 void GattDatabase::UpdateNotifying(size_t index) {
     Characteristic& characteristic = characteristics_[index];
     const bool any = !characteristic.sessions.empty();
-    const bool registered = std::any_of(characteristic.sessions.begin(),
-                                        characteristic.sessions.end(),
-                                        [](const Session& s) { return s.registered; });
+    const bool registered =
+        std::any_of(characteristic.sessions.begin(), characteristic.sessions.end(),
+                    [](const Session& s) { return s.registered; });
     const bool hasNotifying = (characteristic.def.properties & (kNotify | kIndicate)) != 0;
     if (hasNotifying && (linked_ || !any)) {
         context_.tree.Set(characteristic.path, kCharacteristic, "Notifying", registered);

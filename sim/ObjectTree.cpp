@@ -149,13 +149,13 @@ void ObjectTree::DeclareProperty(const std::string& path, const std::string& int
 }
 
 void ObjectTree::AddMethod(const std::string& path, const std::string& interface,
-                           const std::string& member, MethodSpec spec) {
+                           const std::string& member, MethodEntry entry) {
     Object* object = FindObject(path);
     Interface* iface = object ? FindInterface(*object, interface) : nullptr;
     if (iface == nullptr) {
         throw std::logic_error("no interface " + interface + " on " + path);
     }
-    iface->methods[member] = std::move(spec);
+    iface->methods[member] = std::move(entry);
 }
 
 void ObjectTree::Announce(const std::string& path) {
@@ -202,13 +202,14 @@ const BusValue* ObjectTree::Get(const std::string& path, const std::string& inte
     return nullptr;
 }
 
-void ObjectTree::Set(const std::string& path, const std::string& interface,
-                     const std::string& name, std::optional<BusValue> value) {
+void ObjectTree::Set(const std::string& path, const std::string& interface, const std::string& name,
+                     std::optional<BusValue> value) {
     SetMany(path, interface, {{name, std::move(value)}});
 }
 
-void ObjectTree::SetMany(const std::string& path, const std::string& interface,
-                         const std::vector<std::pair<std::string, std::optional<BusValue>>>& values) {
+void ObjectTree::SetMany(
+    const std::string& path, const std::string& interface,
+    const std::vector<std::pair<std::string, std::optional<BusValue>>>& values) {
     std::vector<const Property*> changed;
     std::vector<std::string> invalidated;
     for (const auto& [name, value] : values) {
@@ -504,8 +505,8 @@ int ObjectTree::Dispatch(sd_bus_message* message) {
                           interface + "\" doesn't exist");
 }
 
-int ObjectTree::HandleProperties(Object& object, const std::string& path,
-                                 sd_bus_message* message, const std::string& member) {
+int ObjectTree::HandleProperties(Object& object, const std::string& path, sd_bus_message* message,
+                                 const std::string& member) {
     const char* interfaceName = nullptr;
     if (member == "GetAll" && sd_bus_message_has_signature(message, "s")) {
         sd_bus_message_read_basic(message, 's', &interfaceName);
@@ -652,16 +653,15 @@ int ObjectTree::HandleIntrospect(const std::string& path, const Object* object,
     if (object != nullptr) {
         for (const auto& interface : object->interfaces) {
             xml += " <interface name=\"" + interface.name + "\">\n";
-            for (const auto& [member, spec] : interface.methods) {
+            for (const auto& [member, entry] : interface.methods) {
                 xml += "  <method name=\"" + member + "\">\n";
-                AppendArgs(xml, spec.inSignature, "in");
-                AppendArgs(xml, spec.outSignature, "out");
+                AppendArgs(xml, entry.inSignature, "in");
+                AppendArgs(xml, entry.outSignature, "out");
                 xml += "  </method>\n";
             }
             for (const auto& property : interface.properties) {
-                xml += "  <property name=\"" + property.name + "\" type=\"" +
-                       property.signature + "\" access=\"" +
-                       (property.setter ? "readwrite" : "read") + "\"/>\n";
+                xml += "  <property name=\"" + property.name + "\" type=\"" + property.signature +
+                       "\" access=\"" + (property.setter ? "readwrite" : "read") + "\"/>\n";
             }
             xml += " </interface>\n";
         }

@@ -28,7 +28,7 @@ using MethodHandler = std::function<int(sd_bus_message* call)>;
 // checked). On rejection it fills `error` and returns a negative errno.
 using PropertySetter = std::function<int(const BusValue& value, sd_bus_error* error)>;
 
-struct MethodSpec {
+struct MethodEntry {
     std::string inSignature;
     std::string outSignature;
     MethodHandler handler;
@@ -60,8 +60,8 @@ public:
                          const std::string& name, const std::string& signature,
                          std::optional<BusValue> value = std::nullopt,
                          PropertySetter setter = nullptr);
-    void AddMethod(const std::string& path, const std::string& interface,
-                   const std::string& member, MethodSpec spec);
+    void AddMethod(const std::string& path, const std::string& interface, const std::string& member,
+                   MethodEntry entry);
 
     // Emits InterfacesAdded with all interfaces of the object (once).
     void Announce(const std::string& path);
@@ -98,7 +98,7 @@ private:
     struct Interface {
         std::string name;
         std::vector<Property> properties;
-        std::map<std::string, MethodSpec> methods;
+        std::map<std::string, MethodEntry> methods;
     };
     struct Object {
         bool managed = true;

@@ -38,16 +38,16 @@ uint64_t ParseMilliseconds(const std::string& text, const std::string& what) {
     return ParseSeconds(text, what) / 1000;
 }
 
-void ApplyOrThrow(PeerSpec& spec, const std::string& key, const std::string& value,
+void ApplyOrThrow(PeerConfig& config, const std::string& key, const std::string& value,
                   const std::string& where) {
     std::string error;
-    if (!ApplyPeerSetting(spec, key, value, error)) {
+    if (!ApplyPeerSetting(config, key, value, error)) {
         throw std::runtime_error(where + ": " + error);
     }
 }
 
 // "SERIAL", "SERIAL:legacy" or "SERIAL:nus".
-PeerSpec AmplifierFromArgument(const std::string& argument) {
+PeerConfig AmplifierFromArgument(const std::string& argument) {
     const auto colon = argument.rfind(':');
     std::string serial = argument;
     Generation generation = Generation::Legacy;
@@ -92,10 +92,10 @@ void ApplySimulatorSetting(Options& options, const std::string& key, const std::
     }
 }
 
-void FinishPeer(PeerSpec& spec, const std::string& where) {
-    if (spec.kind == PeerKind::Amplifier) {
+void FinishPeer(PeerConfig& config, const std::string& where) {
+    if (config.kind == PeerKind::Amplifier) {
         std::string error;
-        if (!ValidateAmplifier(spec, error)) {
+        if (!ValidateAmplifier(config, error)) {
             throw std::runtime_error(where + ": " + error);
         }
     }
@@ -110,7 +110,7 @@ void LoadScenario(const std::string& path, Options& options) {
     }
     enum class Section { None, Simulator, Peer };
     Section section = Section::None;
-    PeerSpec* peer = nullptr;
+    PeerConfig* peer = nullptr;
     std::string line;
     int number = 0;
     while (std::getline(file, line)) {

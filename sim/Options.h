@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "PeerSpec.h"
+#include "PeerConfig.h"
 
 namespace QeltSim {
 
@@ -25,7 +25,7 @@ struct Options {
     AdapterMode adapter = AdapterMode::On;
     Timings timings;
     bool defaultPeers = true;
-    std::vector<PeerSpec> peers;
+    std::vector<PeerConfig> peers;
     bool help = false;
 };
 

@@ -1,25 +1,25 @@
 // A simulated remote device as it exists in the air, independent of any
-// adapter: its spec, whether it is switched on, and whether a link to it is
+// adapter: its configuration, whether it is switched on, and whether a link to it is
 // up (a linked peripheral stops advertising).
 #pragma once
 
 #include <random>
 
 #include "GattProfile.h"
-#include "PeerSpec.h"
+#include "PeerConfig.h"
 
 namespace QeltSim {
 
 class Peer {
 public:
-    explicit Peer(PeerSpec spec) : spec_(std::move(spec)), poweredOn_(spec_.poweredOn) {}
+    explicit Peer(PeerConfig config) : config_(std::move(config)), poweredOn_(config_.poweredOn) {}
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
     virtual ~Peer() = default;
 
-    PeerSpec& Spec() { return spec_; }
-    const PeerSpec& Spec() const { return spec_; }
-    const std::string& Key() const { return key_.empty() ? key_ = spec_.Key() : key_; }
+    PeerConfig& Config() { return config_; }
+    const PeerConfig& Config() const { return config_; }
+    const std::string& Key() const { return key_.empty() ? key_ = config_.Key() : key_; }
 
     bool PoweredOn() const { return poweredOn_; }
     void SetPoweredOn(bool on) { poweredOn_ = on; }
@@ -33,16 +33,16 @@ public:
     // A link's GATT client is ready (Attach) or the link is gone (Detach).
     virtual void Attach(Notifier& link) { link_ = &link; }
     virtual void Detach() { link_ = nullptr; }
-    // The spec was changed through the control interface.
-    virtual void SpecChanged() {}
+    // The configuration was changed through the control interface.
+    virtual void ConfigChanged() {}
     // The ATT MTU a connection settles on.
     uint16_t Mtu() const { return 247; }
 
-    // The strength of the next advertisement heard: the spec's level with
+    // The strength of the next advertisement heard: the configured level with
     // the spread of a real room.
     int16_t HeardRssi(std::mt19937& random) const {
         std::uniform_int_distribution<int> spread(-10, 10);
-        const int rssi = spec_.rssi + spread(random);
+        const int rssi = config_.rssi + spread(random);
         return static_cast<int16_t>(rssi >= 0 ? -1 : (rssi < -127 ? -127 : rssi));
     }
 
@@ -53,7 +53,7 @@ protected:
     Notifier* link_ = nullptr;
 
 private:
-    PeerSpec spec_;
+    PeerConfig config_;
     mutable std::string key_;
     bool poweredOn_;
     bool linked_ = false;

@@ -40,28 +40,28 @@ std::string AddressAsAlias(const std::string& address) {
     return alias;
 }
 
-void ApplyGenerationDefaults(AmplifierSpec& amplifier) {
+void ApplyGenerationDefaults(AmplifierConfig& amplifier) {
     amplifier.channels.clear();
     amplifier.filters.clear();
     if (amplifier.generation == Generation::Legacy) {
         // Eight EEG channels and a sample counter.
         for (int i = 0; i < 8; ++i) {
-            amplifier.channels.push_back(ChannelSpec{1, kEegScale});
+            amplifier.channels.push_back(ChannelConfig{1, kEegScale});
         }
-        amplifier.channels.push_back(ChannelSpec{5, 1.0f});
+        amplifier.channels.push_back(ChannelConfig{5, 1.0f});
         amplifier.framesPerNotification = 4;
         for (uint16_t id = 1; id <= 2; ++id) {
-            FilterSpec filter;
+            FilterConfig filter;
             filter.channelId = id;
             // A high-pass and a notch, as coefficients the host carries along.
-            filter.data = {0x01, 0x02, 0x00, 0x00, 0x00, 0x3F, 0x32, 0x00,
-                           0x00, 0x00, 0x48, 0x42, 0x00, static_cast<uint8_t>(id)};
+            filter.data = {0x01, 0x02, 0x00, 0x00, 0x00, 0x3F, 0x32,
+                           0x00, 0x00, 0x00, 0x48, 0x42, 0x00, static_cast<uint8_t>(id)};
             amplifier.filters.push_back(filter);
         }
         amplifier.modelNumber = "QA-8L";
     } else {
         // The layout the host assumes until it switches the amplifier over.
-        amplifier.channels.push_back(ChannelSpec{1, 1.0f});
+        amplifier.channels.push_back(ChannelConfig{1, 1.0f});
         amplifier.framesPerNotification = 1;
         amplifier.nusBytesPerSample = 3;
         amplifier.nusLittleEndian = false;
@@ -69,64 +69,65 @@ void ApplyGenerationDefaults(AmplifierSpec& amplifier) {
     }
 }
 
-PeerSpec MakeAmplifier(const std::string& serial, Generation generation) {
-    PeerSpec spec;
-    spec.kind = PeerKind::Amplifier;
-    spec.address = AddressFromText(serial);
-    spec.addressType = "random";
-    spec.name = serial;
-    spec.rssi = -58;
-    spec.txPower = 0;
-    spec.uuids = {generation == Generation::Legacy ? kDataService : kNusService};
-    spec.manufacturerData = {{0x0A51, {0x01, generation == Generation::Legacy ? uint8_t{2} : uint8_t{1}}}};
-    spec.amplifier.generation = generation;
-    ApplyGenerationDefaults(spec.amplifier);
-    return spec;
+PeerConfig MakeAmplifier(const std::string& serial, Generation generation) {
+    PeerConfig config;
+    config.kind = PeerKind::Amplifier;
+    config.address = AddressFromText(serial);
+    config.addressType = "random";
+    config.name = serial;
+    config.rssi = -58;
+    config.txPower = 0;
+    config.uuids = {generation == Generation::Legacy ? kDataService : kNusService};
+    config.manufacturerData = {
+        {0x0A51, {0x01, generation == Generation::Legacy ? uint8_t{2} : uint8_t{1}}}};
+    config.amplifier.generation = generation;
+    ApplyGenerationDefaults(config.amplifier);
+    return config;
 }
 
-PeerSpec MakePhone() {
-    PeerSpec spec;
-    spec.kind = PeerKind::Phone;
-    spec.address = "5C:E9:1E:0A:77:31";
-    spec.addressType = "public";
-    spec.name = "Galaxy Tab";
-    spec.rssi = -71;
-    spec.txPower = 8;
-    spec.appearance = 0x0040;
-    spec.deviceClass = 0x5A020C;
-    spec.icon = "phone";
-    spec.manufacturerData = {{0x0075, {0x42, 0x04, 0x01, 0x80, 0x60}}};
-    return spec;
+PeerConfig MakePhone() {
+    PeerConfig config;
+    config.kind = PeerKind::Phone;
+    config.address = "5C:E9:1E:0A:77:31";
+    config.addressType = "public";
+    config.name = "Galaxy Tab";
+    config.rssi = -71;
+    config.txPower = 8;
+    config.appearance = 0x0040;
+    config.deviceClass = 0x5A020C;
+    config.icon = "phone";
+    config.manufacturerData = {{0x0075, {0x42, 0x04, 0x01, 0x80, 0x60}}};
+    return config;
 }
 
-PeerSpec MakeHeadset() {
-    PeerSpec spec;
-    spec.kind = PeerKind::Headset;
-    spec.address = "38:18:4C:12:9E:05";
-    spec.addressType = "public";
-    spec.name = "Studio Headset";
-    spec.rssi = -80;
-    spec.deviceClass = 0x240404;
-    spec.icon = "audio-headset";
+PeerConfig MakeHeadset() {
+    PeerConfig config;
+    config.kind = PeerKind::Headset;
+    config.address = "38:18:4C:12:9E:05";
+    config.addressType = "public";
+    config.name = "Studio Headset";
+    config.rssi = -80;
+    config.deviceClass = 0x240404;
+    config.icon = "audio-headset";
     // Paired earlier: BlueZ lists it from the start.
-    spec.remembered = true;
-    spec.paired = true;
-    spec.trusted = true;
-    spec.uuids = {"0000110b-0000-1000-8000-00805f9b34fb", "0000110e-0000-1000-8000-00805f9b34fb"};
-    return spec;
+    config.remembered = true;
+    config.paired = true;
+    config.trusted = true;
+    config.uuids = {"0000110b-0000-1000-8000-00805f9b34fb", "0000110e-0000-1000-8000-00805f9b34fb"};
+    return config;
 }
 
-PeerSpec MakeNamelessTag() {
-    PeerSpec spec;
-    spec.kind = PeerKind::Tag;
-    spec.address = "E2:5A:19:4F:21:07";
-    spec.addressType = "random";
-    spec.rssi = -88;
-    spec.serviceData = {{"0000feaa-0000-1000-8000-00805f9b34fb", {0x10, 0x00, 0x03, 0x71}}};
-    return spec;
+PeerConfig MakeNamelessTag() {
+    PeerConfig config;
+    config.kind = PeerKind::Tag;
+    config.address = "E2:5A:19:4F:21:07";
+    config.addressType = "random";
+    config.rssi = -88;
+    config.serviceData = {{"0000feaa-0000-1000-8000-00805f9b34fb", {0x10, 0x00, 0x03, 0x71}}};
+    return config;
 }
 
-std::vector<PeerSpec> DefaultPeers() {
+std::vector<PeerConfig> DefaultPeers() {
     return {MakeAmplifier("AB-1234.56.78", Generation::Legacy),
             MakeAmplifier("CD-2345.67.89", Generation::Nus), MakePhone(), MakeHeadset(),
             MakeNamelessTag()};

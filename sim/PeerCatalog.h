@@ -7,22 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "PeerSpec.h"
+#include "PeerConfig.h"
 
 namespace QeltSim {
 
 // An amplifier with the default model of its generation. Its address is
 // derived from the serial number, so it is stable from run to run.
-PeerSpec MakeAmplifier(const std::string& serial, Generation generation);
+PeerConfig MakeAmplifier(const std::string& serial, Generation generation);
 // Resets the channels, layout and filters to the default of the generation.
-void ApplyGenerationDefaults(AmplifierSpec& amplifier);
+void ApplyGenerationDefaults(AmplifierConfig& amplifier);
 
-PeerSpec MakePhone();
-PeerSpec MakeHeadset();
-PeerSpec MakeNamelessTag();
+PeerConfig MakePhone();
+PeerConfig MakeHeadset();
+PeerConfig MakeNamelessTag();
 
 // What the simulator runs with when it is given no devices.
-std::vector<PeerSpec> DefaultPeers();
+std::vector<PeerConfig> DefaultPeers();
 
 // A static random address derived from a text.
 std::string AddressFromText(const std::string& text);

@@ -93,85 +93,89 @@ bool IsAddress(const std::string& text) {
     return true;
 }
 
-using Setter = std::function<bool(PeerSpec&, const std::string&)>;
+using Setter = std::function<bool(PeerConfig&, const std::string&)>;
 
 template <class T>
-Setter IntegerSetter(T AmplifierSpec::*field, long long low, long long high) {
-    return [field, low, high](PeerSpec& spec, const std::string& value) {
+Setter IntegerSetter(T AmplifierConfig::*field, long long low, long long high) {
+    return [field, low, high](PeerConfig& config, const std::string& value) {
         long long n = 0;
         if (!ParseInteger(value, low, high, n)) {
             return false;
         }
-        spec.amplifier.*field = static_cast<T>(n);
+        config.amplifier.*field = static_cast<T>(n);
         return true;
     };
 }
 
-Setter TextSetter(std::string AmplifierSpec::*field) {
-    return [field](PeerSpec& spec, const std::string& value) {
-        spec.amplifier.*field = value;
+Setter TextSetter(std::string AmplifierConfig::*field) {
+    return [field](PeerConfig& config, const std::string& value) {
+        config.amplifier.*field = value;
         return true;
     };
 }
 
-Setter FlagSetter(bool PeerSpec::*field) {
-    return [field](PeerSpec& spec, const std::string& value) { return ParseBool(value, spec.*field); };
+Setter FlagSetter(bool PeerConfig::*field) {
+    return [field](PeerConfig& config, const std::string& value) {
+        return ParseBool(value, config.*field);
+    };
 }
 
-bool SetChannels(PeerSpec& spec, const std::string& value) {
+bool SetChannels(PeerConfig& config, const std::string& value) {
     long long count = 0;
     if (!ParseInteger(value, 1, 62, count)) {
         return false;
     }
     // Keep a trailing counter channel of the legacy default where there is one.
-    const bool counter = !spec.amplifier.channels.empty() && spec.amplifier.channels.back().type == 5;
-    const ChannelSpec eeg = spec.amplifier.channels.empty() ? ChannelSpec{}
-                                                            : spec.amplifier.channels.front();
-    spec.amplifier.channels.assign(static_cast<size_t>(count), eeg.type == 5 ? ChannelSpec{} : eeg);
+    const bool counter =
+        !config.amplifier.channels.empty() && config.amplifier.channels.back().type == 5;
+    const ChannelConfig eeg =
+        config.amplifier.channels.empty() ? ChannelConfig{} : config.amplifier.channels.front();
+    config.amplifier.channels.assign(static_cast<size_t>(count),
+                                     eeg.type == 5 ? ChannelConfig{} : eeg);
     if (counter && count > 1) {
-        spec.amplifier.channels.back() = ChannelSpec{5, 1.0f};
+        config.amplifier.channels.back() = ChannelConfig{5, 1.0f};
     }
     return true;
 }
 
-bool SetChannelTypes(PeerSpec& spec, const std::string& value) {
+bool SetChannelTypes(PeerConfig& config, const std::string& value) {
     const auto items = SplitList(value);
     if (items.empty() || items.size() > 62) {
         return false;
     }
-    spec.amplifier.channels.resize(items.size());
+    config.amplifier.channels.resize(items.size());
     for (size_t i = 0; i < items.size(); ++i) {
         long long type = 0;
         if (!ParseInteger(items[i], 0, 255, type)) {
             return false;
         }
-        spec.amplifier.channels[i].type = static_cast<uint8_t>(type);
+        config.amplifier.channels[i].type = static_cast<uint8_t>(type);
     }
     return true;
 }
 
-bool SetScales(PeerSpec& spec, const std::string& value) {
+bool SetScales(PeerConfig& config, const std::string& value) {
     const auto items = SplitList(value);
     if (items.empty() || items.size() > 62) {
         return false;
     }
-    spec.amplifier.channels.resize(std::max(spec.amplifier.channels.size(), items.size()));
+    config.amplifier.channels.resize(std::max(config.amplifier.channels.size(), items.size()));
     for (size_t i = 0; i < items.size(); ++i) {
-        if (!ParseFloat(items[i], spec.amplifier.channels[i].scale)) {
+        if (!ParseFloat(items[i], config.amplifier.channels[i].scale)) {
             return false;
         }
     }
     return true;
 }
 
-bool SetFilters(PeerSpec& spec, const std::string& value) {
-    spec.amplifier.filters.clear();
+bool SetFilters(PeerConfig& config, const std::string& value) {
+    config.amplifier.filters.clear();
     if (value.empty() || value == "none") {
         return true;
     }
     // "id:hex28" entries, or just channel ids (with zero filter data).
     for (const auto& item : SplitList(value)) {
-        FilterSpec filter;
+        FilterConfig filter;
         const auto colon = item.find(':');
         long long id = 0;
         if (!ParseInteger(item.substr(0, colon), 1, 65535, id)) {
@@ -185,7 +189,7 @@ bool SetFilters(PeerSpec& spec, const std::string& value) {
             }
             std::copy(bytes.begin(), bytes.end(), filter.data.begin());
         }
-        spec.amplifier.filters.push_back(filter);
+        config.amplifier.filters.push_back(filter);
     }
     return true;
 }
@@ -193,122 +197,125 @@ bool SetFilters(PeerSpec& spec, const std::string& value) {
 const std::map<std::string, Setter>& Setters() {
     static const std::map<std::string, Setter> setters = {
         {"generation",
-         [](PeerSpec& spec, const std::string& value) {
+         [](PeerConfig& config, const std::string& value) {
              if (value != "legacy" && value != "nus") {
                  return false;
              }
              const Generation generation = value == "nus" ? Generation::Nus : Generation::Legacy;
-             if (generation != spec.amplifier.generation) {
+             if (generation != config.amplifier.generation) {
                  // Take the other generation's model and advertised service.
-                 const std::string name = spec.Key();
-                 const PeerSpec fresh = MakeAmplifier(name, generation);
-                 spec.uuids = fresh.uuids;
-                 spec.manufacturerData = fresh.manufacturerData;
-                 AmplifierSpec amplifier = fresh.amplifier;
-                 amplifier.faults = spec.amplifier.faults;
-                 spec.amplifier = amplifier;
+                 const std::string name = config.Key();
+                 const PeerConfig fresh = MakeAmplifier(name, generation);
+                 config.uuids = fresh.uuids;
+                 config.manufacturerData = fresh.manufacturerData;
+                 AmplifierConfig amplifier = fresh.amplifier;
+                 amplifier.faults = config.amplifier.faults;
+                 config.amplifier = amplifier;
              }
              return true;
          }},
         {"name",
-         [](PeerSpec& spec, const std::string& value) {
-             spec.name = value;
+         [](PeerConfig& config, const std::string& value) {
+             config.name = value;
              return !value.empty();
          }},
         {"alias",
-         [](PeerSpec& spec, const std::string& value) {
-             spec.alias = value;
+         [](PeerConfig& config, const std::string& value) {
+             config.alias = value;
              return true;
          }},
         {"address",
-         [](PeerSpec& spec, const std::string& value) {
-             spec.address = value;
-             for (char& c : spec.address) {
+         [](PeerConfig& config, const std::string& value) {
+             config.address = value;
+             for (char& c : config.address) {
                  c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
              }
              return IsAddress(value);
          }},
         {"address-type",
-         [](PeerSpec& spec, const std::string& value) {
-             spec.addressType = value;
+         [](PeerConfig& config, const std::string& value) {
+             config.addressType = value;
              return value == "public" || value == "random";
          }},
-        {"remembered", FlagSetter(&PeerSpec::remembered)},
-        {"paired", FlagSetter(&PeerSpec::paired)},
-        {"trusted", FlagSetter(&PeerSpec::trusted)},
-        {"powered", FlagSetter(&PeerSpec::poweredOn)},
+        {"remembered", FlagSetter(&PeerConfig::remembered)},
+        {"paired", FlagSetter(&PeerConfig::paired)},
+        {"trusted", FlagSetter(&PeerConfig::trusted)},
+        {"powered", FlagSetter(&PeerConfig::poweredOn)},
         {"rssi",
-         [](PeerSpec& spec, const std::string& value) {
+         [](PeerConfig& config, const std::string& value) {
              long long n = 0;
              if (!ParseInteger(value, -127, 20, n) || n == 0) {
                  return false;
              }
-             spec.rssi = static_cast<int16_t>(n);
+             config.rssi = static_cast<int16_t>(n);
              return true;
          }},
         {"tx-power",
-         [](PeerSpec& spec, const std::string& value) {
+         [](PeerConfig& config, const std::string& value) {
              long long n = 0;
              if (!ParseInteger(value, -127, 126, n)) {
                  return false;
              }
-             spec.txPower = static_cast<int16_t>(n);
+             config.txPower = static_cast<int16_t>(n);
              return true;
          }},
         {"channels", SetChannels},
         {"channel-types", SetChannelTypes},
         {"scales", SetScales},
         {"filters", SetFilters},
-        {"frames-per-notification",
-         IntegerSetter(&AmplifierSpec::framesPerNotification, 1, 64)},
-        {"sampling-rate", IntegerSetter(&AmplifierSpec::samplingRate, 1, 65535)},
-        {"battery", IntegerSetter(&AmplifierSpec::battery, 0, 255)},
-        {"model-number", TextSetter(&AmplifierSpec::modelNumber)},
-        {"serial-number", TextSetter(&AmplifierSpec::serialNumber)},
-        {"firmware-revision", TextSetter(&AmplifierSpec::firmwareRevision)},
-        {"hardware-revision", TextSetter(&AmplifierSpec::hardwareRevision)},
-        {"manufacturer-name", TextSetter(&AmplifierSpec::manufacturerName)},
-        {"bytes-per-sample", IntegerSetter(&AmplifierSpec::nusBytesPerSample, 3, 4)},
+        {"frames-per-notification", IntegerSetter(&AmplifierConfig::framesPerNotification, 1, 64)},
+        {"sampling-rate", IntegerSetter(&AmplifierConfig::samplingRate, 1, 65535)},
+        {"battery", IntegerSetter(&AmplifierConfig::battery, 0, 255)},
+        {"model-number", TextSetter(&AmplifierConfig::modelNumber)},
+        {"serial-number", TextSetter(&AmplifierConfig::serialNumber)},
+        {"firmware-revision", TextSetter(&AmplifierConfig::firmwareRevision)},
+        {"hardware-revision", TextSetter(&AmplifierConfig::hardwareRevision)},
+        {"manufacturer-name", TextSetter(&AmplifierConfig::manufacturerName)},
+        {"bytes-per-sample", IntegerSetter(&AmplifierConfig::nusBytesPerSample, 3, 4)},
         {"byte-order",
-         [](PeerSpec& spec, const std::string& value) {
-             spec.amplifier.nusLittleEndian = value == "little";
+         [](PeerConfig& config, const std::string& value) {
+             config.amplifier.nusLittleEndian = value == "little";
              return value == "little" || value == "big";
          }},
         {"connect-failures",
-         [](PeerSpec& spec, const std::string& value) {
+         [](PeerConfig& config, const std::string& value) {
              long long n = 0;
              if (!ParseInteger(value, 0, 1000000, n)) {
                  return false;
              }
-             spec.amplifier.faults.connectFailures = static_cast<uint32_t>(n);
+             config.amplifier.faults.connectFailures = static_cast<uint32_t>(n);
              return true;
          }},
         {"connect-error",
-         [](PeerSpec& spec, const std::string& value) {
-             spec.amplifier.faults.connectErrorName = value;
+         [](PeerConfig& config, const std::string& value) {
+             config.amplifier.faults.connectErrorName = value;
              return value.find('.') != std::string::npos;
          }},
         {"connect-error-message",
-         [](PeerSpec& spec, const std::string& value) {
-             spec.amplifier.faults.connectErrorMessage = value;
+         [](PeerConfig& config, const std::string& value) {
+             config.amplifier.faults.connectErrorMessage = value;
              return true;
          }},
         {"services-never-resolve",
-         [](PeerSpec& spec, const std::string& value) {
-             return ParseBool(value, spec.amplifier.faults.servicesNeverResolve);
+         [](PeerConfig& config, const std::string& value) {
+             return ParseBool(value, config.amplifier.faults.servicesNeverResolve);
+         }},
+        {"services-resolved-first",
+         [](PeerConfig& config, const std::string& value) {
+             return ParseBool(value, config.amplifier.faults.resolvedBeforeObjects);
          }},
         {"config-record-limit",
-         [](PeerSpec& spec, const std::string& value) {
+         [](PeerConfig& config, const std::string& value) {
              long long n = 0;
              if (!ParseInteger(value, -1, 65535, n)) {
                  return false;
              }
-             spec.amplifier.faults.configRecordLimit = static_cast<int32_t>(n);
+             config.amplifier.faults.configRecordLimit = static_cast<int32_t>(n);
              return true;
          }},
         {"missing-characteristics",
-         [](PeerSpec& spec, const std::string& value) {
-             spec.amplifier.faults.missingCharacteristics.clear();
+         [](PeerConfig& config, const std::string& value) {
+             config.amplifier.faults.missingCharacteristics.clear();
              for (auto uuid : SplitList(value)) {
                  if (uuid.empty()) {
                      continue;
@@ -316,13 +323,13 @@ const std::map<std::string, Setter>& Setters() {
                  for (char& c : uuid) {
                      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
                  }
-                 spec.amplifier.faults.missingCharacteristics.push_back(uuid);
+                 config.amplifier.faults.missingCharacteristics.push_back(uuid);
              }
              return true;
          }},
         {"offer-both-services",
-         [](PeerSpec& spec, const std::string& value) {
-             return ParseBool(value, spec.amplifier.faults.offerBothServices);
+         [](PeerConfig& config, const std::string& value) {
+             return ParseBool(value, config.amplifier.faults.offerBothServices);
          }},
     };
     return setters;
@@ -330,7 +337,7 @@ const std::map<std::string, Setter>& Setters() {
 
 }  // namespace
 
-bool ApplyPeerSetting(PeerSpec& spec, const std::string& key, const std::string& value,
+bool ApplyPeerSetting(PeerConfig& config, const std::string& key, const std::string& value,
                       std::string& error) {
     const auto& setters = Setters();
     const auto it = setters.find(key);
@@ -338,16 +345,16 @@ bool ApplyPeerSetting(PeerSpec& spec, const std::string& key, const std::string&
         error = "unknown setting '" + key + "'";
         return false;
     }
-    if (!it->second(spec, value)) {
+    if (!it->second(config, value)) {
         error = "invalid value '" + value + "' for '" + key + "'";
         return false;
     }
     return true;
 }
 
-bool ValidateAmplifier(const PeerSpec& spec, std::string& error) {
-    const AmplifierSpec& amplifier = spec.amplifier;
-    if (spec.Key().empty()) {
+bool ValidateAmplifier(const PeerConfig& config, std::string& error) {
+    const AmplifierConfig& amplifier = config.amplifier;
+    if (config.Key().empty()) {
         error = "an amplifier needs a name (its serial number)";
         return false;
     }
@@ -362,7 +369,8 @@ bool ValidateAmplifier(const PeerSpec& spec, std::string& error) {
                      ? 1
                      : amplifier.framesPerNotification;
     }
-    const size_t width = amplifier.generation == Generation::Legacy ? 3 : amplifier.nusBytesPerSample;
+    const size_t width =
+        amplifier.generation == Generation::Legacy ? 3 : amplifier.nusBytesPerSample;
     if (slots * width > 512) {
         error = "one notification would carry " + std::to_string(slots * width) +
                 " bytes (at most 512)";
@@ -401,6 +409,7 @@ const char* PeerSettingsHelp() {
   connect-failures=N           the next N Connect calls fail with
   connect-error=NAME, connect-error-message=TEXT
   services-never-resolve=yes   ServicesResolved never becomes true
+  services-resolved-first=yes  ServicesResolved before the GATT objects appear
   config-record-limit=K        configuration bursts stop after K records
   missing-characteristics=UUID,...   characteristics left out of the database
   offer-both-services=yes      the data service and the UART service together

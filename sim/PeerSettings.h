@@ -5,18 +5,18 @@
 
 #include <string>
 
-#include "PeerSpec.h"
+#include "PeerConfig.h"
 
 namespace QeltSim {
 
 // Applies one setting. Returns false and describes the problem in `error`
-// for an unknown key or a malformed value; the spec may then be partly
+// for an unknown key or a malformed value; the configuration may then be partly
 // changed, so callers apply settings to a copy.
-bool ApplyPeerSetting(PeerSpec& spec, const std::string& key, const std::string& value,
+bool ApplyPeerSetting(PeerConfig& config, const std::string& key, const std::string& value,
                       std::string& error);
 
-// Checks a finished amplifier spec (channel counts, layout size, ...).
-bool ValidateAmplifier(const PeerSpec& spec, std::string& error);
+// Checks a finished amplifier configuration (channel counts, layout size, ...).
+bool ValidateAmplifier(const PeerConfig& config, std::string& error);
 
 // The settings, one per line with a short description, for --help.
 const char* PeerSettingsHelp();

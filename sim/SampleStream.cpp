@@ -11,7 +11,7 @@ namespace {
 // rest follow in the next runs, so bus traffic is never starved.
 constexpr uint64_t kMaxCatchUp = 256;
 // While flooding, keep at most this many messages queued towards the bus.
-constexpr uint64_t kFloodQueue = 64;
+constexpr uint64_t kFloodQueue = 256;
 constexpr int64_t kCounterModulo = 1 << 23;
 
 void PutSample(Bytes& out, int64_t value, uint8_t width, bool littleEndian) {
@@ -24,8 +24,8 @@ void PutSample(Bytes& out, int64_t value, uint8_t width, bool littleEndian) {
 
 }  // namespace
 
-SampleStream::SampleStream(SimContext& context, const PeerSpec& spec, const std::string& key)
-    : context_(context), spec_(spec), key_(key), timer_(context.event) {}
+SampleStream::SampleStream(SimContext& context, const PeerConfig& config, const std::string& key)
+    : context_(context), config_(config), key_(key), timer_(context.event) {}
 
 void SampleStream::Start() {
     if (running_) {
@@ -47,11 +47,11 @@ void SampleStream::Stop() {
 
 uint64_t SampleStream::PeriodNumerator() const {
     // One notification every F / rate seconds.
-    return static_cast<uint64_t>(spec_.amplifier.framesPerNotification) * 1'000'000u;
+    return static_cast<uint64_t>(config_.amplifier.framesPerNotification) * 1'000'000u;
 }
 
 uint64_t SampleStream::DueTime(uint64_t index) const {
-    const uint64_t rate = spec_.amplifier.samplingRate == 0 ? 1 : spec_.amplifier.samplingRate;
+    const uint64_t rate = config_.amplifier.samplingRate == 0 ? 1 : config_.amplifier.samplingRate;
     return startUsec_ + (index - scheduleBase_) * PeriodNumerator() / rate;
 }
 
@@ -115,7 +115,7 @@ Bytes SampleStream::Encode(uint64_t index, int64_t counter, const StreamLayout& 
     out.reserve(layout.PayloadSize());
     const uint64_t firstSample = index * layout.framesPerNotification;
     for (const SampleSlot& slot : layout.slots) {
-        const ChannelSpec& channel = spec_.amplifier.channels[slot.channelId - 1];
+        const ChannelConfig& channel = config_.amplifier.channels[slot.channelId - 1];
         int64_t value = channel.type == 5
                             ? counter
                             : SignalValue(slot.channelId, firstSample + slot.sampleIndex);
@@ -145,7 +145,7 @@ void SampleStream::SendNext() {
     if (link_ == nullptr) {
         return;
     }
-    const StreamLayout layout = LayoutOf(spec_.amplifier);
+    const StreamLayout layout = LayoutOf(config_.amplifier);
     buffer_ = Encode(index, counter_, layout);
     if (wrongLengthPending_ && !buffer_.empty()) {
         wrongLengthPending_ = false;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "GattProfile.h"
-#include "PeerSpec.h"
+#include "PeerConfig.h"
 #include "SimContext.h"
 #include "StreamLayout.h"
 #include "Timer.h"
@@ -20,9 +20,9 @@ namespace QeltSim {
 
 class SampleStream {
 public:
-    // `spec` is read at every notification, so layout changes take effect
+    // `config` is read at every notification, so layout changes take effect
     // at once. `key` names the amplifier in the counters.
-    SampleStream(SimContext& context, const PeerSpec& spec, const std::string& key);
+    SampleStream(SimContext& context, const PeerConfig& config, const std::string& key);
 
     void Attach(Notifier* link) { link_ = link; }
     // Notifications enabled or disabled at the amplifier.
@@ -51,7 +51,7 @@ private:
     void SendNext();
 
     SimContext& context_;
-    const PeerSpec& spec_;
+    const PeerConfig& config_;
     const std::string key_;
     Notifier* link_ = nullptr;
     Timer timer_;

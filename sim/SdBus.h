@@ -23,9 +23,7 @@ struct EventUnref {
     void operator()(sd_event* event) const { sd_event_unref(event); }
 };
 struct EventSourceUnref {
-    void operator()(sd_event_source* source) const {
-        sd_event_source_disable_unref(source);
-    }
+    void operator()(sd_event_source* source) const { sd_event_source_disable_unref(source); }
 };
 
 using BusPtr = std::unique_ptr<sd_bus, BusUnref>;

@@ -38,11 +38,11 @@ Simulator::Simulator(const Options& options) {
     }
     tree_ = std::make_unique<ObjectTree>(bus_.get(), counters_, faults_);
     clients_ = std::make_unique<ClientWatch>(bus_.get());
-    context_ = std::make_unique<SimContext>(SimContext{event_.get(), *tree_, *clients_, counters_,
-                                                       options.timings});
+    context_ = std::make_unique<SimContext>(
+        SimContext{event_.get(), *tree_, *clients_, counters_, options.timings});
     agents_ = std::make_unique<AgentManager>(*context_);
-    for (const auto& spec : options.peers) {
-        world_.push_back(MakePeer(spec));
+    for (const auto& config : options.peers) {
+        world_.push_back(MakePeer(config));
     }
     if (options.adapter != AdapterMode::None) {
         adapter_ = std::make_unique<Adapter>(*context_, options.adapter == AdapterMode::On, world_);
@@ -51,6 +51,7 @@ Simulator::Simulator(const Options& options) {
 }
 
 Simulator::~Simulator() {
+    powerTimers_.clear();
     control_.reset();
     adapter_.reset();
     world_.clear();
@@ -97,15 +98,15 @@ Peer* Simulator::FindPeer(const std::string& key) {
     return nullptr;
 }
 
-std::shared_ptr<Peer> Simulator::MakePeer(const PeerSpec& spec) {
-    if (spec.kind == PeerKind::Amplifier) {
-        return std::make_shared<Amplifier>(spec, *context_);
+std::shared_ptr<Peer> Simulator::MakePeer(const PeerConfig& config) {
+    if (config.kind == PeerKind::Amplifier) {
+        return std::make_shared<Amplifier>(config, *context_);
     }
-    return std::make_shared<Peer>(spec);
+    return std::make_shared<Peer>(config);
 }
 
-std::shared_ptr<Peer> Simulator::AddPeer(const PeerSpec& spec) {
-    auto peer = MakePeer(spec);
+std::shared_ptr<Peer> Simulator::AddPeer(const PeerConfig& config) {
+    auto peer = MakePeer(config);
     world_.push_back(peer);
     if (adapter_) {
         adapter_->PeerAdded(peer);
@@ -137,14 +138,34 @@ void Simulator::SetPeerPower(Peer& peer, bool on) {
     }
 }
 
+void Simulator::PowerCycle(Peer& peer, uint64_t pauseUsec) {
+    SetPeerPower(peer, false);
+    auto& timer = powerTimers_[&peer];
+    if (!timer) {
+        timer = std::make_unique<Timer>(event_.get());
+    }
+    // Keep the peer alive until it is switched on again.
+    std::shared_ptr<Peer> keep;
+    for (const auto& candidate : world_) {
+        if (candidate.get() == &peer) {
+            keep = candidate;
+        }
+    }
+    timer->Start(pauseUsec, [this, keep] {
+        if (keep) {
+            SetPeerPower(*keep, true);
+        }
+    });
+}
+
 std::string Simulator::DevicePathOf(const Peer& peer) const {
-    return Device::PathFor(Adapter::kPath, peer.Spec().address);
+    return Device::PathFor(Adapter::kPath, peer.Config().address);
 }
 
 std::vector<std::pair<std::string, std::string>> Simulator::AmplifierPaths() const {
     std::vector<std::pair<std::string, std::string>> result;
     for (const auto& peer : world_) {
-        if (peer->Spec().kind == PeerKind::Amplifier) {
+        if (peer->Config().kind == PeerKind::Amplifier) {
             result.emplace_back(peer->Key(), DevicePathOf(*peer));
         }
     }

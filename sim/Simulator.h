@@ -2,6 +2,7 @@
 // event loop, the simulated world of peers and the adapter that sees them.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "Peer.h"
 #include "SdBus.h"
 #include "SimContext.h"
+#include "Timer.h"
 
 namespace QeltSim {
 
@@ -36,9 +38,11 @@ public:
 
     // The world, as the control interface changes it.
     Peer* FindPeer(const std::string& key);
-    std::shared_ptr<Peer> AddPeer(const PeerSpec& spec);
+    std::shared_ptr<Peer> AddPeer(const PeerConfig& config);
     bool RemovePeer(const std::string& key);
     void SetPeerPower(Peer& peer, bool on);
+    // Switches the peer off now and on again after `pauseUsec`.
+    void PowerCycle(Peer& peer, uint64_t pauseUsec);
     std::string DevicePathOf(const Peer& peer) const;
     // Name and device path of every amplifier in the world.
     std::vector<std::pair<std::string, std::string>> AmplifierPaths() const;
@@ -52,7 +56,7 @@ public:
     Counters& Stats() { return counters_; }
 
 private:
-    std::shared_ptr<Peer> MakePeer(const PeerSpec& spec);
+    std::shared_ptr<Peer> MakePeer(const PeerConfig& config);
     static int OnSignal(sd_event_source* source, const struct signalfd_siginfo* info,
                         void* userdata);
 
@@ -67,6 +71,7 @@ private:
     std::vector<std::shared_ptr<Peer>> world_;
     std::unique_ptr<Adapter> adapter_;
     std::unique_ptr<ControlInterface> control_;
+    std::map<const Peer*, std::unique_ptr<Timer>> powerTimers_;
     EventSourcePtr sigterm_;
     EventSourcePtr sigint_;
 };

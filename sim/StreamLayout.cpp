@@ -2,15 +2,15 @@
 
 namespace QeltSim {
 
-StreamLayout LayoutOf(const AmplifierSpec& spec) {
+StreamLayout LayoutOf(const AmplifierConfig& config) {
     StreamLayout layout;
-    layout.framesPerNotification = spec.framesPerNotification;
-    const bool legacy = spec.generation == Generation::Legacy;
-    layout.bytesPerSample = legacy ? 3 : spec.nusBytesPerSample;
-    layout.littleEndian = !legacy && spec.nusLittleEndian;
-    for (uint16_t frame = 0; frame < spec.framesPerNotification; ++frame) {
-        for (size_t c = 0; c < spec.channels.size(); ++c) {
-            const bool counter = legacy && spec.channels[c].type == 5;
+    layout.framesPerNotification = config.framesPerNotification;
+    const bool legacy = config.generation == Generation::Legacy;
+    layout.bytesPerSample = legacy ? 3 : config.nusBytesPerSample;
+    layout.littleEndian = !legacy && config.nusLittleEndian;
+    for (uint16_t frame = 0; frame < config.framesPerNotification; ++frame) {
+        for (size_t c = 0; c < config.channels.size(); ++c) {
+            const bool counter = legacy && config.channels[c].type == 5;
             if (counter && frame > 0) {
                 continue;
             }

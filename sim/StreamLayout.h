@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "PeerSpec.h"
+#include "PeerConfig.h"
 
 namespace QeltSim {
 
@@ -29,6 +29,6 @@ struct StreamLayout {
     size_t PayloadSize() const { return slots.size() * bytesPerSample; }
 };
 
-StreamLayout LayoutOf(const AmplifierSpec& spec);
+StreamLayout LayoutOf(const AmplifierConfig& config);
 
 }  // namespace QeltSim

@@ -28,9 +28,9 @@ bool NameHasOwner(sd_bus* bus, const char* name) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
     int owned = 0;
-    const int r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                     "org.freedesktop.DBus", "NameHasOwner", &error, &reply, "s",
-                                     name);
+    const int r =
+        sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "NameHasOwner", &error, &reply, "s", name);
     if (r >= 0) {
         sd_bus_message_read(reply, "b", &owned);
     }
@@ -50,10 +50,18 @@ Simulator::Simulator(const std::vector<std::string>& options)
     std::vector<std::string> argv{QELTBLE_SIM_PATH};
     argv.insert(argv.end(), options.begin(), options.end());
     process_.Start(argv);
-    if (sd_bus_open_system(&connection_) < 0) {
-        throw std::runtime_error("cannot connect to the private bus");
+    try {
+        if (sd_bus_open_system(&connection_) < 0) {
+            throw std::runtime_error("cannot connect to the private bus");
+        }
+        WaitForNames(std::chrono::seconds(10));
+    } catch (...) {
+        // The destructor does not run for a failed construction.
+        sd_bus_flush_close_unref(connection_);
+        connection_ = nullptr;
+        process_.Stop(SIGTERM);
+        throw;
     }
-    WaitForNames(std::chrono::seconds(10));
 }
 
 Simulator::~Simulator() {
@@ -79,8 +87,7 @@ void Simulator::WaitForNames(std::chrono::milliseconds limit) {
 
 sd_bus_message* Simulator::Call(const char* member, const char* signature, ...) {
     sd_bus_message* call = nullptr;
-    int r = sd_bus_message_new_method_call(connection_, &call, kService, kPath, kInterface,
-                                           member);
+    int r = sd_bus_message_new_method_call(connection_, &call, kService, kPath, kInterface, member);
     if (r < 0) {
         throw std::runtime_error(std::string("cannot build ") + member);
     }
@@ -96,8 +103,8 @@ sd_bus_message* Simulator::Call(const char* member, const char* signature, ...) 
     sd_bus_message* reply = nullptr;
     r = sd_bus_call(connection_, call, 10'000'000, &error, &reply);
     if (r < 0) {
-        const std::string text = std::string(member) + " failed: " +
-                                 (error.name ? error.name : "?") + ": " +
+        const std::string text = std::string(member) +
+                                 " failed: " + (error.name ? error.name : "?") + ": " +
                                  (error.message ? error.message : "");
         sd_bus_error_free(&error);
         throw std::runtime_error(text);
@@ -132,8 +139,8 @@ sd_bus_message* Simulator::CallWithConfig(const char* member, const std::string&
     sd_bus_message* reply = nullptr;
     r = sd_bus_call(connection_, call, 10'000'000, &error, &reply);
     if (r < 0) {
-        const std::string text = std::string(member) + " failed: " +
-                                 (error.name ? error.name : "?") + ": " +
+        const std::string text = std::string(member) +
+                                 " failed: " + (error.name ? error.name : "?") + ": " +
                                  (error.message ? error.message : "");
         sd_bus_error_free(&error);
         throw std::runtime_error(text);
@@ -174,8 +181,8 @@ void Simulator::AddAdapter(bool powered) {
 
 void Simulator::FailNextCall(const std::string& method, const std::string& object,
                              const std::string& errorName, const std::string& message) {
-    MessageRef reply{Call("FailNextCall", "ssss", method.c_str(), object.c_str(),
-                          errorName.c_str(), message.c_str())};
+    MessageRef reply{Call("FailNextCall", "ssss", method.c_str(), object.c_str(), errorName.c_str(),
+                          message.c_str())};
 }
 
 void Simulator::ClearFailures() {
@@ -210,6 +217,33 @@ std::map<std::string, uint64_t> Simulator::Counters() {
 
 void Simulator::ResetCounters() {
     MessageRef reply{Call("ResetCounters", "")};
+}
+
+void Simulator::PowerCycle(const std::string& serial, std::chrono::milliseconds pause) {
+    MessageRef reply{
+        Call("PowerCycle", "su", serial.c_str(), static_cast<uint32_t>(pause.count()))};
+}
+
+void Simulator::DropNotifications(const std::string& serial, uint32_t count) {
+    MessageRef reply{Call("DropNotifications", "su", serial.c_str(), count)};
+}
+
+void Simulator::RepeatCounter(const std::string& serial) {
+    MessageRef reply{Call("RepeatCounter", "s", serial.c_str())};
+}
+
+void Simulator::StepBackCounter(const std::string& serial, uint32_t steps) {
+    MessageRef reply{Call("StepBackCounter", "su", serial.c_str(), steps)};
+}
+
+void Simulator::SendWrongLengthPayload(const std::string& serial) {
+    MessageRef reply{Call("SendWrongLengthPayload", "s", serial.c_str())};
+}
+
+void Simulator::Flood(const std::string& serial, uint64_t count,
+                      std::chrono::milliseconds duration) {
+    MessageRef reply{
+        Call("Flood", "stu", serial.c_str(), count, static_cast<uint32_t>(duration.count()))};
 }
 
 std::map<std::string, std::string> Simulator::Amplifiers() {

@@ -59,6 +59,18 @@ public:
     uint64_t SignalCount(const std::string& member = "");
     std::map<std::string, uint64_t> Counters();
     void ResetCounters();
+    // Stream faults and power, each for the named amplifier.
+    void PowerCycle(const std::string& serial, std::chrono::milliseconds pause);
+    void DropNotifications(const std::string& serial, uint32_t count);
+    void RepeatCounter(const std::string& serial);
+    void StepBackCounter(const std::string& serial, uint32_t steps);
+    void SendWrongLengthPayload(const std::string& serial);
+    // Sends `count` sample notifications (0: no limit) or for `duration`
+    // (0: no limit) as fast as the bus takes them; the amplifier must be
+    // streaming. Progress shows in the counters "flood:<serial>" and
+    // "floods-finished:<serial>".
+    void Flood(const std::string& serial, uint64_t count, std::chrono::milliseconds duration);
+
     // Serial number -> device object path, for every amplifier.
     std::map<std::string, std::string> Amplifiers();
 

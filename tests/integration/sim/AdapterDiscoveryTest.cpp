@@ -34,15 +34,16 @@ TEST(SimAdapter, PropertiesHaveBlueZTypes) {
     BusClient client;
     ASSERT_TRUE(client.Call(kAdapter, kAdapterInterface, "StartDiscovery").ok);
     const std::string amplifier = DevicePath(sim, "AB-1234.56.78");
-    ASSERT_TRUE(client.WaitFor([&] { return !client.SignalsOf("InterfacesAdded", amplifier).empty(); }));
+    ASSERT_TRUE(
+        client.WaitFor([&] { return !client.SignalsOf("InterfacesAdded", amplifier).empty(); }));
 
     const auto adapters = client.ManagedSignatures(kAdapterInterface);
     ASSERT_EQ(adapters.count(kAdapter), 1u);
     const std::map<std::string, std::string> adapterTypes = {
-        {"Address", "s"},   {"AddressType", "s"}, {"Name", "s"},     {"Alias", "s"},
-        {"Class", "u"},     {"Powered", "b"},     {"Discoverable", "b"},
-        {"Pairable", "b"},  {"Discovering", "b"}, {"UUIDs", "as"},   {"Modalias", "s"},
-        {"DiscoverableTimeout", "u"}};
+        {"Address", "s"},      {"AddressType", "s"}, {"Name", "s"},
+        {"Alias", "s"},        {"Class", "u"},       {"Powered", "b"},
+        {"Discoverable", "b"}, {"Pairable", "b"},    {"Discovering", "b"},
+        {"UUIDs", "as"},       {"Modalias", "s"},    {"DiscoverableTimeout", "u"}};
     for (const auto& [name, type] : adapterTypes) {
         EXPECT_EQ(adapters.at(kAdapter).count(name) ? adapters.at(kAdapter).at(name) : "", type)
             << name;
@@ -51,11 +52,11 @@ TEST(SimAdapter, PropertiesHaveBlueZTypes) {
     const auto devices = client.ManagedSignatures(kDeviceInterface);
     ASSERT_EQ(devices.count(amplifier), 1u);
     const std::map<std::string, std::string> deviceTypes = {
-        {"Address", "s"},          {"AddressType", "s"}, {"Name", "s"},
-        {"Alias", "s"},            {"Adapter", "o"},     {"RSSI", "n"},
-        {"TxPower", "n"},          {"Connected", "b"},   {"ServicesResolved", "b"},
-        {"Paired", "b"},           {"Trusted", "b"},     {"Blocked", "b"},
-        {"LegacyPairing", "b"},    {"UUIDs", "as"},      {"ManufacturerData", "a{qv}"}};
+        {"Address", "s"},       {"AddressType", "s"}, {"Name", "s"},
+        {"Alias", "s"},         {"Adapter", "o"},     {"RSSI", "n"},
+        {"TxPower", "n"},       {"Connected", "b"},   {"ServicesResolved", "b"},
+        {"Paired", "b"},        {"Trusted", "b"},     {"Blocked", "b"},
+        {"LegacyPairing", "b"}, {"UUIDs", "as"},      {"ManufacturerData", "a{qv}"}};
     for (const auto& [name, type] : deviceTypes) {
         EXPECT_EQ(devices.at(amplifier).count(name) ? devices.at(amplifier).at(name) : "", type)
             << name;
@@ -63,11 +64,12 @@ TEST(SimAdapter, PropertiesHaveBlueZTypes) {
     // Manufacturer data values are byte arrays inside their variants.
     sd_bus_message* reply = nullptr;
     ASSERT_TRUE(client
-                    .Call(amplifier, "org.freedesktop.DBus.Properties", "Get",
-                          [](sd_bus_message* m) {
-                              sd_bus_message_append(m, "ss", kDeviceInterface, "ManufacturerData");
-                          },
-                          std::chrono::seconds(5), &reply)
+                    .Call(
+                        amplifier, "org.freedesktop.DBus.Properties", "Get",
+                        [](sd_bus_message* m) {
+                            sd_bus_message_append(m, "ss", kDeviceInterface, "ManufacturerData");
+                        },
+                        std::chrono::seconds(5), &reply)
                     .ok);
     ASSERT_GT(sd_bus_message_enter_container(reply, 'v', "a{qv}"), 0);
     ASSERT_GT(sd_bus_message_enter_container(reply, 'a', "{qv}"), 0);
@@ -114,9 +116,8 @@ TEST(SimAdapter, DiscoverySessionsFollowBlueZ) {
         ASSERT_TRUE(leaving.Call(kAdapter, kAdapterInterface, "StartDiscovery").ok);
     }
     ASSERT_TRUE(second.Call(kAdapter, kAdapterInterface, "StopDiscovery").ok);
-    ASSERT_TRUE(observer.WaitFor([&] {
-        return observer.GetBool(kAdapter, kAdapterInterface, "Discovering") == false;
-    }));
+    ASSERT_TRUE(observer.WaitFor(
+        [&] { return observer.GetBool(kAdapter, kAdapterInterface, "Discovering") == false; }));
     EXPECT_TRUE(observer.WaitFor([&] {
         for (const auto& signal : observer.SignalsOf("PropertiesChanged", kAdapter)) {
             if (signal.booleans.count("Discovering") && !signal.booleans.at("Discovering")) {
@@ -136,16 +137,23 @@ TEST(SimAdapter, DiscoveryFilterIsValidatedAsBlueZDoes) {
         bool accepted;
     };
     const std::vector<Case> cases = {
-        {"le transport", [](sd_bus_message* m) { sd_bus_message_append(m, "a{sv}", 1, "Transport", "s", "le"); }, true},
+        {"le transport",
+         [](sd_bus_message* m) { sd_bus_message_append(m, "a{sv}", 1, "Transport", "s", "le"); },
+         true},
         {"empty", [](sd_bus_message* m) { sd_bus_message_append(m, "a{sv}", 0); }, true},
         {"bleak's filter",
          [](sd_bus_message* m) {
              sd_bus_message_append(m, "a{sv}", 2, "Transport", "s", "le", "DuplicateData", "b", 0);
          },
          true},
-        {"unknown key", [](sd_bus_message* m) { sd_bus_message_append(m, "a{sv}", 1, "Colour", "s", "red"); }, false},
-        {"bad transport", [](sd_bus_message* m) { sd_bus_message_append(m, "a{sv}", 1, "Transport", "s", "air"); }, false},
-        {"RSSI as int32", [](sd_bus_message* m) { sd_bus_message_append(m, "a{sv}", 1, "RSSI", "i", -60); }, false},
+        {"unknown key",
+         [](sd_bus_message* m) { sd_bus_message_append(m, "a{sv}", 1, "Colour", "s", "red"); },
+         false},
+        {"bad transport",
+         [](sd_bus_message* m) { sd_bus_message_append(m, "a{sv}", 1, "Transport", "s", "air"); },
+         false},
+        {"RSSI as int32",
+         [](sd_bus_message* m) { sd_bus_message_append(m, "a{sv}", 1, "RSSI", "i", -60); }, false},
         {"RSSI and Pathloss",
          [](sd_bus_message* m) {
              sd_bus_message_append(m, "a{sv}", 2, "RSSI", "n", -60, "Pathloss", "q", 10);
@@ -153,15 +161,17 @@ TEST(SimAdapter, DiscoveryFilterIsValidatedAsBlueZDoes) {
          false},
     };
     for (const auto& c : cases) {
-        const CallResult result = client.Call(kAdapter, kAdapterInterface, "SetDiscoveryFilter", c.fill);
+        const CallResult result =
+            client.Call(kAdapter, kAdapterInterface, "SetDiscoveryFilter", c.fill);
         EXPECT_EQ(result.ok, c.accepted) << c.name;
         if (!c.accepted) {
             EXPECT_EQ(result.errorName, "org.bluez.Error.InvalidArguments") << c.name;
         }
     }
     sd_bus_message* reply = nullptr;
-    ASSERT_TRUE(client.Call(kAdapter, kAdapterInterface, "GetDiscoveryFilters", nullptr,
-                            std::chrono::seconds(5), &reply)
+    ASSERT_TRUE(client
+                    .Call(kAdapter, kAdapterInterface, "GetDiscoveryFilters", nullptr,
+                          std::chrono::seconds(5), &reply)
                     .ok);
     char** keys = nullptr;
     ASSERT_GE(sd_bus_message_read_strv(reply, &keys), 0);
@@ -205,8 +215,10 @@ TEST(SimAdapter, DevicesAreAnnouncedWhileDiscoveringAndForgottenLater) {
     // After it: RSSI is invalidated, then the temporary device goes; the
     // remembered one stays.
     ASSERT_TRUE(client.Call(kAdapter, kAdapterInterface, "StopDiscovery").ok);
-    ASSERT_TRUE(client.WaitFor([&] { return HasSignal(client, "PropertiesChanged", amplifier, "-RSSI"); }));
-    ASSERT_TRUE(client.WaitFor([&] { return !client.SignalsOf("InterfacesRemoved", amplifier).empty(); }));
+    ASSERT_TRUE(
+        client.WaitFor([&] { return HasSignal(client, "PropertiesChanged", amplifier, "-RSSI"); }));
+    ASSERT_TRUE(
+        client.WaitFor([&] { return !client.SignalsOf("InterfacesRemoved", amplifier).empty(); }));
     const auto after = client.ManagedObjects();
     EXPECT_EQ(after.count(amplifier), 0u);
     EXPECT_EQ(after.count(headset), 1u);
@@ -236,12 +248,15 @@ TEST(SimAdapter, PowerAndPresenceOfTheAdapter) {
     EXPECT_EQ(client.GetBool(kAdapter, kAdapterInterface, "Powered"), true);
 
     sim.RemoveAdapter();
-    ASSERT_TRUE(client.WaitFor([&] { return !client.SignalsOf("InterfacesRemoved", kAdapter).empty(); }));
+    ASSERT_TRUE(
+        client.WaitFor([&] { return !client.SignalsOf("InterfacesRemoved", kAdapter).empty(); }));
     EXPECT_EQ(client.ManagedObjects().count(kAdapter), 0u);
     // The remembered headset went with its adapter.
-    EXPECT_FALSE(client.SignalsOf("InterfacesRemoved", "/org/bluez/hci0/dev_38_18_4C_12_9E_05").empty());
+    EXPECT_FALSE(
+        client.SignalsOf("InterfacesRemoved", "/org/bluez/hci0/dev_38_18_4C_12_9E_05").empty());
     sim.AddAdapter(false);
-    ASSERT_TRUE(client.WaitFor([&] { return !client.SignalsOf("InterfacesAdded", kAdapter).empty(); }));
+    ASSERT_TRUE(
+        client.WaitFor([&] { return !client.SignalsOf("InterfacesAdded", kAdapter).empty(); }));
     EXPECT_EQ(client.GetBool(kAdapter, kAdapterInterface, "Powered"), false);
 }
 
@@ -249,28 +264,29 @@ TEST(SimAdapter, PropertyAccessErrorsAreBlueZs) {
     Simulator sim;
     BusClient client;
     auto set = [&](const char* name, const char* type, auto value) {
-        return client.Call(kAdapter, "org.freedesktop.DBus.Properties", "Set", [&](sd_bus_message* m) {
-            sd_bus_message_append(m, "ssv", kAdapterInterface, name, type, value);
-        });
+        return client.Call(
+            kAdapter, "org.freedesktop.DBus.Properties", "Set", [&](sd_bus_message* m) {
+                sd_bus_message_append(m, "ssv", kAdapterInterface, name, type, value);
+            });
     };
     EXPECT_EQ(set("Address", "s", "00:11:22:33:44:55").errorName,
               "org.freedesktop.DBus.Error.PropertyReadOnly");
     EXPECT_EQ(set("Powered", "s", "yes").errorName, "org.freedesktop.DBus.Error.InvalidSignature");
     EXPECT_EQ(set("Colour", "s", "red").errorName, "org.freedesktop.DBus.Error.UnknownProperty");
     EXPECT_EQ(client.PropertySignature(kAdapter, kAdapterInterface, "Colour"), "");
-    const CallResult unknown = client.Call(kAdapter, "org.freedesktop.DBus.Properties", "Get",
-                                           [](sd_bus_message* m) {
-                                               sd_bus_message_append(m, "ss", "org.bluez.Nope", "X");
-                                           });
+    const CallResult unknown = client.Call(
+        kAdapter, "org.freedesktop.DBus.Properties", "Get",
+        [](sd_bus_message* m) { sd_bus_message_append(m, "ss", "org.bluez.Nope", "X"); });
     EXPECT_EQ(unknown.errorName, "org.freedesktop.DBus.Error.InvalidArgs");
     // A method with the wrong arguments does not exist, as in BlueZ.
-    const CallResult wrong = client.Call(kAdapter, kAdapterInterface, "RemoveDevice",
-                                         [](sd_bus_message* m) { sd_bus_message_append(m, "s", "x"); });
+    const CallResult wrong =
+        client.Call(kAdapter, kAdapterInterface, "RemoveDevice",
+                    [](sd_bus_message* m) { sd_bus_message_append(m, "s", "x"); });
     EXPECT_EQ(wrong.errorName, "org.freedesktop.DBus.Error.UnknownMethod");
-    const CallResult missing = client.Call(kAdapter, kAdapterInterface, "RemoveDevice",
-                                           [](sd_bus_message* m) {
-                                               sd_bus_message_append(m, "o", "/org/bluez/hci0/dev_00_00_00_00_00_01");
-                                           });
+    const CallResult missing =
+        client.Call(kAdapter, kAdapterInterface, "RemoveDevice", [](sd_bus_message* m) {
+            sd_bus_message_append(m, "o", "/org/bluez/hci0/dev_00_00_00_00_00_01");
+        });
     EXPECT_EQ(missing.errorName, "org.bluez.Error.DoesNotExist");
 }
 

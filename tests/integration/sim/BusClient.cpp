@@ -136,8 +136,8 @@ CallResult BusClient::Call(const std::string& path, const std::string& interface
     }
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* answer = nullptr;
-    const int r = sd_bus_call(bus_, call, static_cast<uint64_t>(timeout.count()) * 1000, &error,
-                              &answer);
+    const int r =
+        sd_bus_call(bus_, call, static_cast<uint64_t>(timeout.count()) * 1000, &error, &answer);
     result.ok = r >= 0;
     if (!result.ok) {
         result.errorName = error.name ? error.name : "";
@@ -228,9 +228,8 @@ std::optional<std::vector<uint8_t>> BusClient::GetBytes(const std::string& path,
 std::map<std::string, std::vector<std::string>> BusClient::ManagedObjects() {
     std::map<std::string, std::vector<std::string>> objects;
     sd_bus_message* reply = nullptr;
-    const CallResult result =
-        Call("/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", nullptr,
-             std::chrono::seconds(5), &reply);
+    const CallResult result = Call("/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects",
+                                   nullptr, std::chrono::seconds(5), &reply);
     MessageRef guard{reply};
     if (!result.ok) {
         return objects;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "BusClient.h"
@@ -46,8 +47,8 @@ TEST(SimControl, NextCallFailsOnceWithTheGivenError) {
     BusClient client;
     sim.FailNextCall("StartDiscovery", kAdapter, "org.bluez.Error.Failed", "injected");
     // A fault for another object does not fire here.
-    sim.FailNextCall("org.bluez.Adapter1.StopDiscovery", "/org/bluez/hci1", "org.bluez.Error.Failed",
-                     "elsewhere");
+    sim.FailNextCall("org.bluez.Adapter1.StopDiscovery", "/org/bluez/hci1",
+                     "org.bluez.Error.Failed", "elsewhere");
     const CallResult first = client.Call(kAdapter, kAdapterInterface, "StartDiscovery");
     EXPECT_EQ(first.errorName, "org.bluez.Error.Failed");
     EXPECT_EQ(first.errorMessage, "injected");
@@ -96,8 +97,9 @@ TEST(SimControl, MalformedControlCallsAreRefusedAndHarmless) {
             sim.AddAmplifier("AB-1234.56.78", config);
             ADD_FAILURE() << "accepted " << config.begin()->first;
         } catch (const std::runtime_error& error) {
-            EXPECT_NE(std::string(error.what()).find("org.qeltble.Simulator.Error.InvalidArguments"),
-                      std::string::npos);
+            EXPECT_NE(
+                std::string(error.what()).find("org.qeltble.Simulator.Error.InvalidArguments"),
+                std::string::npos);
             EXPECT_NE(std::string(error.what()).find(expected), std::string::npos) << error.what();
         }
     }
@@ -144,10 +146,12 @@ TEST(SimOptions, AdapterModesAndScenarioFile) {
         BusClient client;
         EXPECT_EQ(client.GetBool(kAdapter, kAdapterInterface, "Powered"), false);
     }
-    char name[] = "/tmp/qeltble-scenario-XXXXXX";
-    const int fd = mkstemp(name);
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "qeltble-scenario-XXXXXX").string();
+    const int fd = mkstemp(pattern.data());
     ASSERT_GE(fd, 0);
     close(fd);
+    const std::string name = pattern;
     {
         std::ofstream file(name);
         file << "# two amplifiers, one remembered\n"
@@ -177,7 +181,7 @@ TEST(SimOptions, AdapterModesAndScenarioFile) {
         file << "[amplifier ZZ-0003.00.03]\nchannels = many\n";
     }
     EXPECT_THROW(Simulator({"--scenario", name}), std::runtime_error);
-    std::remove(name);
+    std::remove(name.c_str());
 }
 
 TEST(SimOptions, HelpDocumentsTheOptions) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "BusClient.h"
+#include "ConnectedAmplifier.h"
 #include "Simulator.h"
 
 namespace QeltTest {
@@ -25,67 +26,6 @@ constexpr const char* kUartTx = "6e400003-b5a3-f393-e0a9-e50e24dcca9e";
 constexpr const char* kSmp = "da2e7828-fbce-4e01-ae9e-261174997c48";
 constexpr const char* kBattery = "00002a19-0000-1000-8000-00805f9b34fb";
 constexpr const char* kModel = "00002a24-0000-1000-8000-00805f9b34fb";
-
-using Bytes = std::vector<uint8_t>;
-
-// Discovers the amplifier (so BlueZ knows it) and connects.
-struct Connected {
-    explicit Connected(const std::vector<std::string>& options, const std::string& serial)
-        : sim(options), path(sim.Amplifiers().at(serial)) {
-        client.Call(kAdapter, "org.bluez.Adapter1", "StartDiscovery");
-        client.WaitFor([&] { return !client.SignalsOf("InterfacesAdded", path).empty(); });
-    }
-    CallResult Connect() { return client.Call(path, kDevice, "Connect"); }
-    bool WaitResolved() {
-        return client.WaitFor([&] { return client.GetBool(path, kDevice, "ServicesResolved") == true; });
-    }
-    std::string Char(const std::string& uuid) { return client.Characteristics(path).at(uuid); }
-    Bytes Read(const std::string& uuid, CallResult* result = nullptr, uint16_t offset = 0) {
-        sd_bus_message* reply = nullptr;
-        const CallResult r = client.Call(
-            Char(uuid), kChar, "ReadValue",
-            [offset](sd_bus_message* m) {
-                if (offset == 0) {
-                    sd_bus_message_append(m, "a{sv}", 0);
-                } else {
-                    sd_bus_message_append(m, "a{sv}", 1, "offset", "q", offset);
-                }
-            },
-            std::chrono::seconds(5), &reply);
-        if (result) {
-            *result = r;
-        }
-        Bytes value;
-        if (r.ok) {
-            const void* data = nullptr;
-            size_t size = 0;
-            sd_bus_message_read_array(reply, 'y', &data, &size);
-            value.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-        }
-        sd_bus_message_unref(reply);
-        return value;
-    }
-    CallResult Write(const std::string& uuid, const Bytes& value, const char* type) {
-        return client.Call(Char(uuid), kChar, "WriteValue", [&](sd_bus_message* m) {
-            sd_bus_message_append_array(m, 'y', value.data(), value.size());
-            sd_bus_message_append(m, "a{sv}", 1, "type", "s", type);
-        });
-    }
-    // Values notified on a characteristic since the signals were cleared.
-    std::vector<Bytes> Notified(const std::string& uuid) {
-        std::vector<Bytes> values;
-        for (const auto& signal : client.SignalsOf("PropertiesChanged", Char(uuid))) {
-            if (signal.bytes.count("Value")) {
-                values.push_back(signal.bytes.at("Value"));
-            }
-        }
-        return values;
-    }
-
-    Simulator sim;
-    BusClient client;
-    std::string path;
-};
 
 uint16_t U16(const Bytes& b, size_t at) {
     return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
@@ -140,8 +80,8 @@ TEST(SimGatt, ConnectSequenceExportsTheDatabaseAsBlueZ) {
 
     // Paths and types as BlueZ has them.
     const auto chars = amp.client.Characteristics(amp.path);
-    for (const auto& uuid : {kSamples, kAmplifierConfig, kPayloadConfig, kChannelConfig, kFilterConfig,
-                             kBattery, kModel, kSmp}) {
+    for (const auto& uuid : {kSamples, kAmplifierConfig, kPayloadConfig, kChannelConfig,
+                             kFilterConfig, kBattery, kModel, kSmp}) {
         ASSERT_EQ(chars.count(uuid), 1u) << uuid;
     }
     EXPECT_EQ(chars.count(kUartRx), 0u);
@@ -155,10 +95,12 @@ TEST(SimGatt, ConnectSequenceExportsTheDatabaseAsBlueZ) {
     EXPECT_EQ(types.at("Notifying"), "b");
     EXPECT_EQ(types.at("Value"), "ay");
     EXPECT_EQ(types.at("Service"), "o");
-    const auto descriptors = amp.client.ManagedStrings("org.bluez.GattDescriptor1", "UUID", samples + "/");
+    const auto descriptors =
+        amp.client.ManagedStrings("org.bluez.GattDescriptor1", "UUID", samples + "/");
     ASSERT_EQ(descriptors.size(), 1u);
     EXPECT_EQ(descriptors.begin()->second, "00002902-0000-1000-8000-00805f9b34fb");
-    EXPECT_EQ(amp.client.ManagedSignatures("org.bluez.GattService1").begin()->second.at("Primary"), "b");
+    EXPECT_EQ(amp.client.ManagedSignatures("org.bluez.GattService1").begin()->second.at("Primary"),
+              "b");
 }
 
 TEST(SimGatt, GenerationsOfferTheirServices) {
@@ -169,7 +111,10 @@ TEST(SimGatt, GenerationsOfferTheirServices) {
         std::vector<const char*> absent;
     };
     const std::vector<Case> cases = {
-        {"nus", "no", {kSamples, kUartRx, kUartTx, kSmp, kBattery}, {kAmplifierConfig, kChannelConfig}},
+        {"nus",
+         "no",
+         {kSamples, kUartRx, kUartTx, kSmp, kBattery},
+         {kAmplifierConfig, kChannelConfig}},
         {"legacy", "yes", {kSamples, kAmplifierConfig, kUartRx, kUartTx}, {}},
     };
     for (const auto& c : cases) {
@@ -192,9 +137,10 @@ TEST(SimGatt, GenerationsOfferTheirServices) {
     ASSERT_TRUE(nus.WaitResolved());
     sd_bus_message* reply = nullptr;
     ASSERT_TRUE(nus.client
-                    .Call(nus.Char(kUartRx), "org.freedesktop.DBus.Properties", "Get",
-                          [](sd_bus_message* m) { sd_bus_message_append(m, "ss", kChar, "Flags"); },
-                          std::chrono::seconds(5), &reply)
+                    .Call(
+                        nus.Char(kUartRx), "org.freedesktop.DBus.Properties", "Get",
+                        [](sd_bus_message* m) { sd_bus_message_append(m, "ss", kChar, "Flags"); },
+                        std::chrono::seconds(5), &reply)
                     .ok);
     char** flags = nullptr;
     sd_bus_message_enter_container(reply, 'v', "as");
@@ -232,8 +178,8 @@ TEST(SimGatt, DisconnectKeepsTheCacheAndRemoteLossIsOneSignal) {
     amp.client.WaitFor([&] { return !linkSignals().empty(); });
     const auto down = linkSignals();
     ASSERT_FALSE(down.empty());
-    EXPECT_EQ(down.front().booleans, (std::map<std::string, bool>{{"Connected", false},
-                                                                 {"ServicesResolved", false}}));
+    EXPECT_EQ(down.front().booleans,
+              (std::map<std::string, bool>{{"Connected", false}, {"ServicesResolved", false}}));
     EXPECT_EQ(amp.client.Characteristics(amp.path), before);
 
     // Reconnecting reuses the objects.
@@ -247,7 +193,8 @@ TEST(SimGatt, DisconnectKeepsTheCacheAndRemoteLossIsOneSignal) {
     // stays (a Connect made it non-temporary).
     amp.client.ClearSignals();
     amp.sim.SetAmplifierPower("AB-1234.56.78", false);
-    ASSERT_TRUE(amp.client.WaitFor([&] { return amp.client.GetBool(amp.path, kDevice, "Connected") == false; }));
+    ASSERT_TRUE(amp.client.WaitFor(
+        [&] { return amp.client.GetBool(amp.path, kDevice, "Connected") == false; }));
     const auto lost = linkSignals();
     ASSERT_EQ(lost.size(), 1u);
     EXPECT_EQ(lost.front().booleans.size(), 2u);
@@ -259,8 +206,8 @@ TEST(SimGatt, ConnectWaitsForAdvertisingAndDisconnectCancelsIt) {
     amp.sim.SetAmplifierPower("AB-1234.56.78", false);
     // A Connect while the amplifier is off waits until it advertises again.
     sd_bus_message* call = nullptr;
-    ASSERT_GE(sd_bus_message_new_method_call(amp.client.Bus(), &call, "org.bluez", amp.path.c_str(), kDevice,
-                                             "Connect"),
+    ASSERT_GE(sd_bus_message_new_method_call(amp.client.Bus(), &call, "org.bluez", amp.path.c_str(),
+                                             kDevice, "Connect"),
               0);
     bool answered = false;
     sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -283,8 +230,8 @@ TEST(SimGatt, ConnectWaitsForAdvertisingAndDisconnectCancelsIt) {
     // Disconnect cancels a waiting Connect.
     amp.sim.SetAmplifierPower("AB-1234.56.78", false);
     answered = false;
-    ASSERT_GE(sd_bus_message_new_method_call(amp.client.Bus(), &call, "org.bluez", amp.path.c_str(), kDevice,
-                                             "Connect"),
+    ASSERT_GE(sd_bus_message_new_method_call(amp.client.Bus(), &call, "org.bluez", amp.path.c_str(),
+                                             kDevice, "Connect"),
               0);
     ASSERT_GE(sd_bus_call_async(amp.client.Bus(), nullptr, call, onReply, &state, 20'000'000), 0);
     sd_bus_message_unref(call);
@@ -330,6 +277,30 @@ TEST(SimGatt, InjectedLinkFaults) {
         EXPECT_TRUE(amp.client.Characteristics(amp.path).empty());
     }
     {
+        // The order real BlueZ shows at times: resolved, then the objects.
+        Connected amp({"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.06", "--set",
+                       "services-resolved-first=yes"},
+                      "ZZ-0000.00.06");
+        amp.client.ClearSignals();
+        ASSERT_TRUE(amp.Connect().ok);
+        ASSERT_TRUE(
+            amp.client.WaitFor([&] { return amp.client.Characteristics(amp.path).size() > 10; }));
+        const auto& signals = amp.client.Signals();
+        size_t resolvedAt = signals.size();
+        size_t firstObjectAt = signals.size();
+        for (size_t i = 0; i < signals.size(); ++i) {
+            if (signals[i].member == "PropertiesChanged" &&
+                signals[i].booleans.count("ServicesResolved")) {
+                resolvedAt = i;
+            }
+            if (signals[i].member == "InterfacesAdded" && firstObjectAt == signals.size()) {
+                firstObjectAt = i;
+            }
+        }
+        ASSERT_LT(firstObjectAt, signals.size());
+        EXPECT_LT(resolvedAt, firstObjectAt);
+    }
+    {
         // An injected failure of Connect answers before anything happens.
         Connected amp(kFast, "AB-1234.56.78");
         amp.sim.FailNextCall("Connect", amp.path, "org.bluez.Error.NotReady", "Resource Not Ready");
@@ -341,8 +312,7 @@ TEST(SimGatt, InjectedLinkFaults) {
 TEST(SimGatt, ReadValueReadsAndCachesAsBlueZ) {
     const std::string longModel(300, 'M');
     Connected amp({"--scan-interval-ms", "50", "--disconnect-delay-ms", "100", "--amplifier",
-                   "ZZ-0000.00.04", "--set",
-                   "model-number=" + longModel, "--set", "battery=64"},
+                   "ZZ-0000.00.04", "--set", "model-number=" + longModel, "--set", "battery=64"},
                   "ZZ-0000.00.04");
     // Not connected yet: the characteristic objects do not exist; connect.
     ASSERT_TRUE(amp.Connect().ok);
@@ -393,15 +363,16 @@ TEST(SimGatt, NotifySessionsBelongToTheirClients) {
         EXPECT_EQ(amp.client.GetBool(battery, kChar, "Notifying"), true);
     }
     // Its client left the bus: the last session is gone.
-    EXPECT_TRUE(amp.client.WaitFor([&] { return amp.client.GetBool(battery, kChar, "Notifying") == false; }));
+    EXPECT_TRUE(amp.client.WaitFor(
+        [&] { return amp.client.GetBool(battery, kChar, "Notifying") == false; }));
 }
 
 TEST(SimGatt, ConfigurationBurstsCarryTheRecords) {
-    Connected amp({"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.05", "--set", "channels=3", "--set",
-                   "channel-types=1,1,5", "--set", "scales=0.5,0.25,1", "--set",
-                   "frames-per-notification=2", "--set", "sampling-rate=500", "--set",
-                   "filters=2:0102030405060708090a0b0c0d0e"},
-                  "ZZ-0000.00.05");
+    Connected amp(
+        {"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.05", "--set", "channels=3", "--set",
+         "channel-types=1,1,5", "--set", "scales=0.5,0.25,1", "--set", "frames-per-notification=2",
+         "--set", "sampling-rate=500", "--set", "filters=2:0102030405060708090a0b0c0d0e"},
+        "ZZ-0000.00.05");
     ASSERT_TRUE(amp.Connect().ok);
     ASSERT_TRUE(amp.WaitResolved());
 
@@ -428,8 +399,9 @@ TEST(SimGatt, ConfigurationBurstsCarryTheRecords) {
                                   {2, 0, 1, 2, 0x00, 0x00, 0x80, 0x3E},
                                   {3, 0, 5, 3, 0x00, 0x00, 0x80, 0x3F}}));
     // Layout: frame 0 with all three channels, frame 1 without the counter.
-    EXPECT_EQ(amp.Notified(kPayloadConfig),
-              (std::vector<Bytes>{{1, 0, 0, 0}, {2, 0, 0, 0}, {3, 0, 0, 0}, {1, 0, 1, 0}, {2, 0, 1, 0}}));
+    EXPECT_EQ(
+        amp.Notified(kPayloadConfig),
+        (std::vector<Bytes>{{1, 0, 0, 0}, {2, 0, 0, 0}, {3, 0, 0, 0}, {1, 0, 1, 0}, {2, 0, 1, 0}}));
     EXPECT_EQ(amp.Notified(kFilterConfig),
               (std::vector<Bytes>{{2, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}}));
 

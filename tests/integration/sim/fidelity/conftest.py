@@ -8,6 +8,8 @@ import subprocess
 import tempfile
 import time
 
+import dbus
+import dbus.bus
 import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -65,15 +67,17 @@ class SimulatedBlueZ:
                 raise RuntimeError("the simulator did not come up")
             time.sleep(0.05)
 
-    def control(self, method, signature="", *args):
-        """Calls a control method through busctl, with busctl's argument
-        syntax: control("AddAmplifier", "sa{sv}", "EF-3456.78.90", "1",
-        "generation", "s", "nus")."""
-        command = ["busctl", "--system", "call", "org.qeltble.Simulator",
-                   "/org/qeltble/Simulator", "org.qeltble.Simulator1", method]
-        if signature:
-            command += [signature] + [str(arg) for arg in args]
-        return subprocess.run(command, capture_output=True, text=True, check=True).stdout
+    def control(self, method, signature, *args):
+        """Calls a control method, e.g. control("AddAmplifier", "sa{sv}",
+        "EF-3456.78.90", {"generation": "nus"})."""
+        bus = dbus.bus.BusConnection(os.environ["DBUS_SYSTEM_BUS_ADDRESS"])
+        try:
+            control = bus.get_object("org.qeltble.Simulator", "/org/qeltble/Simulator",
+                                     introspect=False)
+            return control.get_dbus_method(method, "org.qeltble.Simulator1")(
+                *args, signature=signature)
+        finally:
+            bus.close()
 
     def close(self):
         if self.simulator is not None:

@@ -32,8 +32,7 @@ def test_bleak_finds_amplifiers_by_name(simulated_bluez):
 
 
 def test_bleak_finds_a_single_amplifier_by_name(simulated_bluez):
-    simulated_bluez.control("AddAmplifier", "sa{sv}", "EF-3456.78.90", 1, "generation", "s",
-                            "nus")
+    simulated_bluez.control("AddAmplifier", "sa{sv}", "EF-3456.78.90", {"generation": "nus"})
 
     async def find():
         return await BleakScanner.find_device_by_name("EF-3456.78.90", timeout=3)

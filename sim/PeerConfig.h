@@ -15,12 +15,12 @@ namespace QeltSim {
 enum class PeerKind { Amplifier, Phone, Headset, Tag };
 enum class Generation { Legacy, Nus };
 
-struct ChannelSpec {
+struct ChannelConfig {
     uint8_t type = 1;  // 5 marks a sample counter
     float scale = 1.0f;
 };
 
-struct FilterSpec {
+struct FilterConfig {
     uint16_t channelId = 1;
     std::array<uint8_t, 14> data{};
 };
@@ -31,18 +31,21 @@ struct LinkFaults {
     std::string connectErrorName = "org.bluez.Error.Failed";
     std::string connectErrorMessage = "le-connection-abort-by-local";
     bool servicesNeverResolve = false;
+    // ServicesResolved is signalled before the GATT objects of a first
+    // connection are announced, as real BlueZ sometimes does.
+    bool resolvedBeforeObjects = false;
     // Configuration characteristics notify at most this many records (-1: all).
     int32_t configRecordLimit = -1;
     std::vector<std::string> missingCharacteristics;  // UUIDs left out
-    bool offerBothServices = false;  // data service and NUS on one amplifier
+    bool offerBothServices = false;                   // data service and NUS on one amplifier
 };
 
-struct AmplifierSpec {
+struct AmplifierConfig {
     Generation generation = Generation::Legacy;
     uint16_t samplingRate = 256;
-    std::vector<ChannelSpec> channels;  // channel ids are 1-based positions
+    std::vector<ChannelConfig> channels;  // channel ids are 1-based positions
     uint16_t framesPerNotification = 4;
-    std::vector<FilterSpec> filters;
+    std::vector<FilterConfig> filters;
     uint8_t battery = 87;
     std::string modelNumber;
     std::string serialNumber;  // 2A25; the advertised name when empty
@@ -56,16 +59,16 @@ struct AmplifierSpec {
     LinkFaults faults;
 };
 
-struct PeerSpec {
+struct PeerConfig {
     PeerKind kind = PeerKind::Amplifier;
-    std::string address;             // "XX:XX:XX:XX:XX:XX"
+    std::string address;  // "XX:XX:XX:XX:XX:XX"
     std::string addressType = "random";
     std::optional<std::string> name;  // absent: the device has no Name
-    std::string alias;               // empty: the name, or the address
+    std::string alias;                // empty: the name, or the address
     bool remembered = false;          // in BlueZ's tree from the start
     bool paired = false;
     bool trusted = false;
-    bool poweredOn = true;            // advertising when not connected
+    bool poweredOn = true;  // advertising when not connected
     int16_t rssi = -60;
     std::optional<int16_t> txPower;
     std::optional<uint16_t> appearance;
@@ -74,7 +77,7 @@ struct PeerSpec {
     std::vector<std::string> uuids;  // advertised service UUIDs
     std::map<uint16_t, std::vector<uint8_t>> manufacturerData;
     std::map<std::string, std::vector<uint8_t>> serviceData;
-    AmplifierSpec amplifier;          // for PeerKind::Amplifier
+    AmplifierConfig amplifier;  // for PeerKind::Amplifier
 
     // The serial number an amplifier is addressed by (its advertised name).
     std::string Key() const { return name ? *name : alias; }
