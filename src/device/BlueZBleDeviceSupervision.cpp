@@ -74,6 +74,9 @@ void BlueZBleDevice::ReconnectLoop() noexcept {
             } catch (...) {
                 // Failed attempts are not reported; the next follows a pause.
             }
+            if (timings_.reconnectPauseObserver) {
+                timings_.reconnectPauseObserver(backoff.Pause());
+            }
             std::unique_lock lock(reconnectMutex_);
             if (reconnectCv_.wait_for(lock, backoff.Pause(), [this] { return stopRequested_; })) {
                 return;

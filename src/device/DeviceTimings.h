@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 
 namespace Qelt::BLE {
 
@@ -28,6 +29,9 @@ struct DeviceTimings {
     // failure up to the last.
     Duration reconnectFirstPause{500};
     Duration reconnectMaxPause{5000};
+    // Told each pause between reconnection attempts before it is waited, on
+    // the reconnect thread; lets a test see the pauses. Empty in the product.
+    std::function<void(Duration)> reconnectPauseObserver;
 };
 
 // The timings a device takes when it is created.
