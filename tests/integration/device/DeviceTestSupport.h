@@ -61,4 +61,14 @@ inline std::string LastError() {
     return QELTBLE_GetLastErrorText();
 }
 
+// Closes every open device when the test ends: devices left open at process
+// exit are not destroyed, and their threads would outlive the test. Declare
+// it after the simulator, so that the devices close while it still runs.
+struct CloseAllAtEnd {
+    CloseAllAtEnd() = default;
+    CloseAllAtEnd(const CloseAllAtEnd&) = delete;
+    CloseAllAtEnd& operator=(const CloseAllAtEnd&) = delete;
+    ~CloseAllAtEnd() { QELTBLE_Shutdown(); }
+};
+
 }  // namespace QeltDeviceTest

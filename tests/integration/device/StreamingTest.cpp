@@ -120,6 +120,8 @@ bool WaitForFrames(size_t count) {
 // A simulator with the default legacy amplifier, opened.
 class StreamingTest : public testing::Test {
 protected:
+    void TearDown() override { QELTBLE_Shutdown(); }
+
     void Open(std::vector<std::string> options) {
         UseShortTimings();
         sim_ = std::make_unique<Simulator>(SimOptions(std::move(options)));

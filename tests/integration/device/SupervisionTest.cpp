@@ -116,6 +116,7 @@ std::vector<std::string> RemovalOptions() {
 TEST(Supervision, SwitchedOffAndOnTheAmplifierIsReportedOnceAndStreamsAgain) {
     UseShortTimings();
     Simulator sim(SimOptions({"--amplifier", std::string(kLegacySerial) + ":legacy"}));
+    const CloseAllAtEnd closeAll;
     QELTBLE_HANDLE handle = 0;
     ASSERT_EQ(QELTBLE_OpenDevice(kLegacySerial, &handle), 0) << LastError();
     ASSERT_EQ(QELTBLE_RegisterConnectionStateCallback(handle, &Observed::OnState), 0);
@@ -154,6 +155,7 @@ TEST(Supervision, SwitchedOffAndOnTheAmplifierIsReportedOnceAndStreamsAgain) {
 TEST(Supervision, StateCallbackRegisteredDuringTheLossHearsTheRecovery) {
     UseShortTimings();
     Simulator sim(SimOptions({"--amplifier", std::string(kNusSerial) + ":nus"}));
+    const CloseAllAtEnd closeAll;
     QELTBLE_HANDLE handle = 0;
     ASSERT_EQ(QELTBLE_OpenDevice(kNusSerial, &handle), 0) << LastError();
     const uint64_t connects = sim.CallCount("Connect");
@@ -178,6 +180,7 @@ TEST(Supervision, AmplifierThatStaysAwayIsRetriedWithCappedPausesAndNoReports) {
     timings.reconnectPauseObserver = &Observed::OnPause;
     Qelt::BLE::SetDeviceTimings(timings);
     Simulator sim(RemovalOptions());
+    const CloseAllAtEnd closeAll;
     QELTBLE_HANDLE handle = 0;
     ASSERT_EQ(QELTBLE_OpenDevice(kLegacySerial, &handle), 0) << LastError();
     ASSERT_EQ(QELTBLE_RegisterConnectionStateCallback(handle, &Observed::OnState), 0);
@@ -200,6 +203,7 @@ TEST(Supervision, ClosingWhileTheReconnectThreadSearchesEndsTheSearchAtItsNextPo
     // The product's timings: the search is cut short at its next 100 ms
     // poll; the open's two 500 ms pauses between its attempts remain.
     Simulator sim(RemovalOptions());
+    const CloseAllAtEnd closeAll;
     QELTBLE_HANDLE handle = 0;
     ASSERT_EQ(QELTBLE_OpenDevice(kLegacySerial, &handle), 0) << LastError();
     ASSERT_EQ(QELTBLE_RegisterConnectionStateCallback(handle, &Observed::OnState), 0);
@@ -224,6 +228,7 @@ TEST(Supervision, ClosingDuringAPauseBetweenAttemptsEndsItAtOnce) {
     timings.reconnectPauseObserver = &Observed::OnPause;
     Qelt::BLE::SetDeviceTimings(timings);
     Simulator sim(RemovalOptions());
+    const CloseAllAtEnd closeAll;
     QELTBLE_HANDLE handle = 0;
     ASSERT_EQ(QELTBLE_OpenDevice(kLegacySerial, &handle), 0) << LastError();
 
