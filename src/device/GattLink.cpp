@@ -119,7 +119,7 @@ GattLink::~GattLink() {
 void GattLink::Connect(const std::string& serial) {
     BlueZBleScanner& scanner = BlueZBleScanner::GetInstance();
     try {
-        OpenSession(FindDevicePath(serial));
+        OpenConnection(FindDevicePath(serial));
     } catch (...) {
         StopScanningQuietly(scanner);
         throw;
@@ -148,44 +148,44 @@ std::string GattLink::FindDevicePath(const std::string& serial) {
     return path;
 }
 
-void GattLink::OpenSession(const std::string& devicePath) {
-    auto session = std::make_shared<Session>();
-    session->link = this;
-    session->devicePath = devicePath;
-    session->connection = std::make_unique<BlueZUtil::BlueZConnection>();
-    session->connection->Execute(
-        [&session](sd_bus* /*bus*/) { session->worker = std::this_thread::get_id(); });
+void GattLink::OpenConnection(const std::string& devicePath) {
+    auto connection = std::make_shared<Connection>();
+    connection->link = this;
+    connection->devicePath = devicePath;
+    connection->bus = std::make_unique<BlueZUtil::BlueZConnection>();
+    connection->bus->Execute(
+        [&connection](sd_bus* /*bus*/) { connection->worker = std::this_thread::get_id(); });
     {
         std::lock_guard lock(linkMutex_);
-        session_ = session;
+        connection_ = connection;
     }
-    session->connection->Execute([&session](sd_bus* bus) {
-        BlueZUtil::CallNoArg(bus, session->devicePath, BlueZUtil::kDeviceInterface,
+    connection->bus->Execute([&connection](sd_bus* bus) {
+        BlueZUtil::CallNoArg(bus, connection->devicePath, BlueZUtil::kDeviceInterface,
                              BlueZUtil::kConnect, BlueZUtil::kConnectTimeoutUs, kCommunicationCode,
                              false);
         // Without this match a lost link goes unnoticed; the connection
         // itself stands, so a failure is not an error.
-        session->connectedSlot = MatchPropertiesChanged(bus, session->devicePath,
-                                                        &GattLink::OnDeviceSignal, session.get());
+        connection->connectedSlot = MatchPropertiesChanged(
+            bus, connection->devicePath, &GattLink::OnDeviceSignal, connection.get());
     });
 }
 
 void GattLink::DiscoverServices() {
-    const SessionPtr session = CurrentSession();
+    const ConnectionPtr connection = CurrentConnection();
     const Clock::time_point start = Clock::now();
     while (true) {
         bool resolved = false;
-        session->connection->Execute([&](sd_bus* bus) {
+        connection->bus->Execute([&](sd_bus* bus) {
             BusError error;
             int value = 0;
             if (sd_bus_get_property_trivial(
-                    bus, BlueZUtil::kBlueZService, session->devicePath.c_str(),
+                    bus, BlueZUtil::kBlueZService, connection->devicePath.c_str(),
                     BlueZUtil::kDeviceInterface, BlueZUtil::kServicesResolvedProperty, error.Get(),
                     'b', &value) < 0 ||
                 value == 0) {
                 return;
             }
-            ReadServiceTree(bus, session->devicePath);
+            ReadServiceTree(bus, connection->devicePath);
             resolved = true;
         });
         if (resolved) {
@@ -240,63 +240,63 @@ bool GattLink::HasService(const std::string& uuid) const {
     return services_.count(canonical) != 0;
 }
 
-GattLink::SessionPtr GattLink::CurrentSession() const {
-    SessionPtr session;
+GattLink::ConnectionPtr GattLink::CurrentConnection() const {
+    ConnectionPtr connection;
     {
         std::lock_guard lock(linkMutex_);
-        session = session_;
+        connection = connection_;
     }
-    if (!session) {
+    if (!connection) {
         throw ApiException(BlueZUtil::kNotRunningMessage, kCommunicationCode);
     }
     // The worker must never hold the last reference: it would have to join
-    // itself when the session ends.
-    if (session->worker == std::this_thread::get_id()) {
+    // itself when the connection ends.
+    if (connection->worker == std::this_thread::get_id()) {
         throw ApiException(BlueZUtil::kExecuteOnWorkerMessage, kCommunicationCode);
     }
-    return session;
+    return connection;
 }
 
-GattLink::SessionPtr GattLink::SessionFor(const std::string& uuid, std::string& path,
-                                          bool required) const {
+GattLink::ConnectionPtr GattLink::ConnectionFor(const std::string& uuid, std::string& path,
+                                                bool required) const {
     path = required ? GetCharacteristicPath(uuid) : CharacteristicPathOrEmpty(uuid);
     if (path.empty()) {
         return nullptr;
     }
-    return CurrentSession();
+    return CurrentConnection();
 }
 
 std::string GattLink::Read(const std::string& /*service*/, const std::string& characteristic) {
     std::string path;
-    const SessionPtr session = SessionFor(characteristic, path, true);
+    const ConnectionPtr connection = ConnectionFor(characteristic, path, true);
     std::string value;
-    session->connection->Execute([&](sd_bus* bus) { value = ReadValue(bus, path); });
+    connection->bus->Execute([&](sd_bus* bus) { value = ReadValue(bus, path); });
     return value;
 }
 
 void GattLink::Write(const std::string& /*service*/, const std::string& characteristic,
                      const std::string& value, bool withResponse) {
     std::string path;
-    const SessionPtr session = SessionFor(characteristic, path, true);
-    session->connection->Execute([&](sd_bus* bus) { WriteValue(bus, path, value, withResponse); });
+    const ConnectionPtr connection = ConnectionFor(characteristic, path, true);
+    connection->bus->Execute([&](sd_bus* bus) { WriteValue(bus, path, value, withResponse); });
 }
 
 void GattLink::Subscribe(const std::string& characteristic, NotificationHandler handler) {
     std::string path;
-    const SessionPtr session = SessionFor(characteristic, path, true);
+    const ConnectionPtr connection = ConnectionFor(characteristic, path, true);
     {
         std::lock_guard lock(handlersMutex_);
         handlers_.insert_or_assign(path,
                                    std::make_shared<const NotificationHandler>(std::move(handler)));
     }
     try {
-        session->connection->Execute([&](sd_bus* bus) {
+        connection->bus->Execute([&](sd_bus* bus) {
             try {
-                if (session->closed) {
+                if (connection->closed) {
                     throw ApiException(BlueZUtil::kNotRunningMessage, kCommunicationCode);
                 }
                 SlotPtr slot = MatchPropertiesChanged(bus, path, &GattLink::OnCharacteristicSignal,
-                                                      session.get());
+                                                      connection.get());
                 if (!slot) {
                     throw ApiException(kSubscribeFailedMessage, kCommunicationCode);
                 }
@@ -305,9 +305,9 @@ void GattLink::Subscribe(const std::string& characteristic, NotificationHandler 
                                      kCommunicationCode, false);
                 // Replaces (and so releases) an earlier match: one live match
                 // per characteristic.
-                session->matchSlots.insert_or_assign(path, std::move(slot));
+                connection->matchSlots.insert_or_assign(path, std::move(slot));
             } catch (...) {
-                session->matchSlots.erase(path);
+                connection->matchSlots.erase(path);
                 throw;
             }
         });
@@ -320,9 +320,9 @@ void GattLink::Subscribe(const std::string& characteristic, NotificationHandler 
 
 void GattLink::Unsubscribe(const std::string& characteristic) {
     std::string path;
-    SessionPtr session;
+    ConnectionPtr connection;
     try {
-        session = SessionFor(characteristic, path, false);
+        connection = ConnectionFor(characteristic, path, false);
     } catch (const ApiException&) {
         // The link is down: its notifications ended with it.
     }
@@ -333,15 +333,15 @@ void GattLink::Unsubscribe(const std::string& characteristic) {
         std::lock_guard lock(handlersMutex_);
         handlers_.erase(path);
     }
-    if (!session) {
+    if (!connection) {
         return;
     }
     try {
-        session->connection->Execute([&](sd_bus* bus) {
+        connection->bus->Execute([&](sd_bus* bus) {
             BlueZUtil::CallNoArg(bus, path, BlueZUtil::kGattCharacteristicInterface,
                                  BlueZUtil::kStopNotify, BlueZUtil::kGattCallTimeoutUs,
                                  kCommunicationCode, true);
-            session->matchSlots.erase(path);
+            connection->matchSlots.erase(path);
         });
     } catch (const ApiException&) {
         // A connection that is no longer running delivers nothing anyway.
@@ -366,34 +366,34 @@ void GattLink::DispatchNotification(std::string_view path, const std::string& va
 }
 
 void GattLink::TeardownConnection() noexcept {
-    SessionPtr session;
+    ConnectionPtr connection;
     {
         std::lock_guard lock(linkMutex_);
-        session = std::move(session_);
-        session_.reset();
+        connection = std::move(connection_);
+        connection_.reset();
         characteristics_.clear();
     }
-    if (session) {
+    if (connection) {
         try {
-            session->connection->Execute([&session](sd_bus* bus) {
-                session->closed = true;
+            connection->bus->Execute([&connection](sd_bus* bus) {
+                connection->closed = true;
                 // Released before disconnecting, so that the link's own
                 // disconnection is not reported as a loss.
-                session->connectedSlot.reset();
-                if (!session->devicePath.empty()) {
-                    BlueZUtil::CallNoArg(bus, session->devicePath, BlueZUtil::kDeviceInterface,
+                connection->connectedSlot.reset();
+                if (!connection->devicePath.empty()) {
+                    BlueZUtil::CallNoArg(bus, connection->devicePath, BlueZUtil::kDeviceInterface,
                                          BlueZUtil::kDisconnect, BlueZUtil::kDisconnectTimeoutUs,
                                          kCommunicationCode, true);
                 }
-                session->matchSlots.clear();
+                connection->matchSlots.clear();
             });
         } catch (...) {
             // A lost connection has no worker left to run signal handlers.
         }
-        // Unless another thread is still inside a call on this session, this
+        // Unless another thread is still inside a call on this connection, this
         // stops and joins its worker; otherwise that thread does it when it
         // leaves.
-        session.reset();
+        connection.reset();
     }
     std::lock_guard lock(handlersMutex_);
     handlers_.clear();
@@ -405,10 +405,10 @@ int GattLink::OnCharacteristicSignal(sd_bus_message* message, void* userdata,
         return 0;
     }
     try {
-        Session& session = *static_cast<Session*>(userdata);
+        Connection& connection = *static_cast<Connection*>(userdata);
         const char* path = sd_bus_message_get_path(message);
-        if (ReadNotifiedValue(message, session.notified)) {
-            session.link->DispatchNotification(path != nullptr ? path : "", session.notified);
+        if (ReadNotifiedValue(message, connection.notified)) {
+            connection.link->DispatchNotification(path != nullptr ? path : "", connection.notified);
         }
     } catch (...) {
         // A notification that cannot be handled is dropped.
@@ -421,9 +421,9 @@ int GattLink::OnDeviceSignal(sd_bus_message* message, void* userdata, sd_bus_err
         return 0;
     }
     try {
-        Session& session = *static_cast<Session*>(userdata);
-        if (ReportsDisconnection(message) && session.link->onDisconnected_) {
-            session.link->onDisconnected_();
+        Connection& connection = *static_cast<Connection*>(userdata);
+        if (ReportsDisconnection(message) && connection.link->onDisconnected_) {
+            connection.link->onDisconnected_();
         }
     } catch (...) {
         // Nothing may escape into the bus worker.

@@ -12,7 +12,7 @@
 // the primitives meanwhile. Such a call either completes on the link it
 // found, or fails with the link's messages (a characteristic not known, a
 // connection no longer running). `linkMutex_` guards the maps and the
-// current session and is never held across a bus call.
+// current connection and is never held across a bus call.
 #pragma once
 
 #include <systemd/sd-bus.h>
@@ -90,14 +90,15 @@ public:
     void TeardownConnection() noexcept;
 
 private:
-    // One bus connection and what lives on it. The matches are touched only
-    // on its worker (or after the worker has ended); they are declared
-    // before the connection so that they are released after its worker has
-    // been joined.
-    struct Session {
+    // One bus connection to one connected amplifier, and what lives on it.
+    // The matches are touched only on its worker (or after the worker has
+    // ended); they are declared before `bus` so that they are released after
+    // its worker has been joined. Shared: a call in progress keeps it alive
+    // while a teardown takes it away from the link.
+    struct Connection {
         GattLink* link = nullptr;
         std::string devicePath;
-        // Written before the session is published, constant afterwards.
+        // Written before the connection is published, constant afterwards.
         std::thread::id worker;
         std::map<std::string, BlueZUtil::SlotPtr> matchSlots;
         BlueZUtil::SlotPtr connectedSlot;
@@ -106,20 +107,21 @@ private:
         // The last notified value, reused so that a notification allocates
         // nothing once it has the size of the largest one.
         std::string notified;
-        std::unique_ptr<BlueZUtil::BlueZConnection> connection;
+        std::unique_ptr<BlueZUtil::BlueZConnection> bus;
     };
-    using SessionPtr = std::shared_ptr<Session>;
+    using ConnectionPtr = std::shared_ptr<Connection>;
 
-    static int OnCharacteristicSignal(sd_bus_message* message, void* session, sd_bus_error* error);
-    static int OnDeviceSignal(sd_bus_message* message, void* session, sd_bus_error* error);
+    static int OnCharacteristicSignal(sd_bus_message* message, void* connection,
+                                      sd_bus_error* error);
+    static int OnDeviceSignal(sd_bus_message* message, void* connection, sd_bus_error* error);
 
     std::string FindDevicePath(const std::string& serial);
-    void OpenSession(const std::string& devicePath);
-    // The current session; throws ApiException 3 when the link is down or
+    void OpenConnection(const std::string& devicePath);
+    // The current connection; throws ApiException 3 when the link is down or
     // when called on the link's own bus worker.
-    SessionPtr CurrentSession() const;
-    // The session and the path of a characteristic, read together.
-    SessionPtr SessionFor(const std::string& uuid, std::string& path, bool required) const;
+    ConnectionPtr CurrentConnection() const;
+    // The connection and the path of a characteristic, read together.
+    ConnectionPtr ConnectionFor(const std::string& uuid, std::string& path, bool required) const;
     void ReadServiceTree(sd_bus* bus, const std::string& devicePath);
 
     DeviceTimings timings_;
@@ -127,7 +129,7 @@ private:
     std::function<void()> onDisconnected_;
 
     mutable std::mutex linkMutex_;
-    SessionPtr session_;
+    ConnectionPtr connection_;
     std::set<std::string> services_;
     std::map<std::string, std::string> characteristics_;
 
