@@ -2,7 +2,9 @@
 // device information, the sample layout (synthesised for the NUS
 // generation, read from a legacy amplifier's configuration
 // characteristics), the battery level and the derived frame geometry.
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <thread>
 
 #include "api/ApiException.h"
