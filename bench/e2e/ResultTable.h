@@ -1,7 +1,9 @@
 // The one table the end-to-end benchmark prints: a column per receiver, a
 // row per figure, and the target of each figure as text beside it. Figures
 // of repeated runs are medians, so one noisy run does not decide; losses are
-// summed over all runs. Nothing here fails: a missed target is printed.
+// summed over all runs. A ratio between two receivers is the median of the
+// ratios of their runs of the same turn, which ran seconds apart under much
+// the same load. Nothing here fails: a missed target is printed.
 #pragma once
 
 #include <array>
@@ -35,7 +37,7 @@ private:
         uint64_t sent = 0;
         int64_t lost = 0;
         uint64_t synthesised = 0;
-        size_t runs = 0;
+        std::vector<double> cpuOfRun;
     };
 
     std::optional<double> CpuRatio(Receiver over, Receiver under) const;
