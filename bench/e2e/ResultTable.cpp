@@ -159,6 +159,10 @@ void ResultTable::Print(std::FILE* out) const {
             verdict(bOverA, bOverA && *bOverA <= kMaxLibraryOverBare));
     Row(out, "CPU ratio b/c (median of turns)", {"", ratio(bOverC), ""},
         "b below c: " + verdict(bOverC, bOverC && *bOverC < 1.0));
+    // No target: shows how the sd-bus floor itself compares with Bleak.
+    Row(out, "CPU ratio a/c (median of turns)",
+        {ratio(CpuRatio(Receiver::Bare, Receiver::Bleak)), "", ""},
+        "(for reference: the floor against c)");
 }
 
 }  // namespace Qelt::BLE::Bench
