@@ -63,9 +63,8 @@ static void on_state(QELTBLE_HANDLE handle, uint32_t state) {
     (void)handle;
     atomic_store(&g_state, state);
     atomic_fetch_add(state == QELTBLE_STATE_DISCONNECTED ? &g_disconnects : &g_reconnects, 1);
-    printf("  connection: %s\n", state == QELTBLE_STATE_DISCONNECTED
-                                     ? "lost, reconnecting"
-                                     : "restored, streaming again");
+    printf("  connection: %s\n", state == QELTBLE_STATE_DISCONNECTED ? "lost, reconnecting"
+                                                                     : "restored, streaming again");
     fflush(stdout);
 }
 

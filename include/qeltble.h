@@ -65,12 +65,12 @@ typedef uint64_t QELTBLE_HANDLE;
 
 /* Result codes. */
 #define QELTBLE_SUCCESS 0
-#define QELTBLE_ERROR_GENERAL (-1)           /* file, protocol rejection, time-out */
-#define QELTBLE_ERROR_INVALID_HANDLE 1       /* handle not open, or null handle pointer */
+#define QELTBLE_ERROR_GENERAL (-1)            /* file, protocol rejection, time-out */
+#define QELTBLE_ERROR_INVALID_HANDLE 1        /* handle not open, or null handle pointer */
 #define QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE 2 /* system bus, adapter, subscriptions */
-#define QELTBLE_ERROR_COMMUNICATION 3        /* connection, GATT, malformed data */
+#define QELTBLE_ERROR_COMMUNICATION 3         /* connection, GATT, malformed data */
 #define QELTBLE_ERROR_INVALID_ARGUMENT 4
-#define QELTBLE_ERROR_PAYLOAD_LAYOUT (-2)    /* a sample payload does not fit the layout */
+#define QELTBLE_ERROR_PAYLOAD_LAYOUT (-2) /* a sample payload does not fit the layout */
 
 /* Protocol generations for QELTBLE_SetDefaultGeneration. */
 #define QELTBLE_GENERATION_DETECT 0 /* from the services the amplifier exposes */
@@ -179,8 +179,7 @@ typedef void (*QELTBLE_DATA_AVAILABLE_CALLBACK)(QELTBLE_HANDLE handle, const flo
 
 /* `frameCount` frames of `valuesPerFrame` floats each, laid end to end. Runs
  * on the device's bus thread. */
-typedef void (*QELTBLE_DATA_AVAILABLE_BATCHED_CALLBACK)(QELTBLE_HANDLE handle,
-                                                        const float* values,
+typedef void (*QELTBLE_DATA_AVAILABLE_BATCHED_CALLBACK)(QELTBLE_HANDLE handle, const float* values,
                                                         uint32_t frameCount,
                                                         uint32_t valuesPerFrame);
 
@@ -237,8 +236,8 @@ QELTBLE_API int32_t QELTBLE_GetLogFile(char* buffer, uint32_t size);
 /* Writes one line to the log: time stamp, level (QELTBLE_LOG_*), the source
  * location when `file` is neither null nor empty, and `message` (null counts
  * as empty). Never fails and never touches the error text. */
-QELTBLE_API void QELTBLE_Log(int32_t level, const char* file, int32_t line,
-                             const char* function, const char* message);
+QELTBLE_API void QELTBLE_Log(int32_t level, const char* file, int32_t line, const char* function,
+                             const char* message);
 
 /* ------------------------------------------------------------------------ */
 /* Scanning                                                                 */
@@ -274,17 +273,16 @@ QELTBLE_API uint32_t QELTBLE_GetDiscoveredDeviceCount(void);
  * discovery) into `buffer`: at most size-1 characters and a NUL. Returns 0,
  * or QELTBLE_ERROR_INVALID_ARGUMENT without error text for a null buffer, a
  * size of 0 or an index beyond the list (the buffer is then untouched). */
-QELTBLE_API int32_t QELTBLE_GetDiscoveredDeviceName(uint32_t index, char* buffer,
-                                                    uint32_t size);
+QELTBLE_API int32_t QELTBLE_GetDiscoveredDeviceName(uint32_t index, char* buffer, uint32_t size);
 
 /* Registers the callback that receives the whole discovered list. Only names
  * shaped like an amplifier serial number (XX-XXXX.XX.XX) are listed. */
-QELTBLE_API int32_t QELTBLE_RegisterDeviceDiscoveredCallback(
-    QELTBLE_DEVICE_DISCOVERED_CALLBACK callback);
+QELTBLE_API int32_t
+QELTBLE_RegisterDeviceDiscoveredCallback(QELTBLE_DEVICE_DISCOVERED_CALLBACK callback);
 
 /* Registers the callback that receives the number of discovered amplifiers. */
-QELTBLE_API int32_t QELTBLE_RegisterDeviceListChangedCallback(
-    QELTBLE_DEVICE_LIST_CHANGED_CALLBACK callback);
+QELTBLE_API int32_t
+QELTBLE_RegisterDeviceListChangedCallback(QELTBLE_DEVICE_LIST_CHANGED_CALLBACK callback);
 
 /* ------------------------------------------------------------------------ */
 /* Devices                                                                  */
@@ -334,9 +332,8 @@ QELTBLE_API int32_t QELTBLE_GetChannelConfiguration(QELTBLE_HANDLE handle,
  * a width other than 3 or 4, or more frames per notification than the
  * device's frame ring holds); 1 "Invalid device handle.". */
 QELTBLE_API int32_t QELTBLE_SetActiveLayout(QELTBLE_HANDLE handle, uint8_t channelCount,
-                                            uint16_t framesPerNotification,
-                                            uint8_t bytesPerSample, bool littleEndian,
-                                            uint16_t samplingRate);
+                                            uint16_t framesPerNotification, uint8_t bytesPerSample,
+                                            bool littleEndian, uint16_t samplingRate);
 
 /* Registers the per-frame data callback. A non-null callback starts the
  * sample stream and replaces a batched callback; null stops the stream.
@@ -344,8 +341,8 @@ QELTBLE_API int32_t QELTBLE_SetActiveLayout(QELTBLE_HANDLE handle, uint8_t chann
  * the callback then stays registered. The callback runs on the device's bus
  * thread with the device's state lock held: it must not register callbacks,
  * close the device or make calls that talk to the same device. */
-QELTBLE_API int32_t QELTBLE_RegisterDataAvailableCallback(
-    QELTBLE_HANDLE handle, QELTBLE_DATA_AVAILABLE_CALLBACK callback);
+QELTBLE_API int32_t QELTBLE_RegisterDataAvailableCallback(QELTBLE_HANDLE handle,
+                                                          QELTBLE_DATA_AVAILABLE_CALLBACK callback);
 
 /* Frames per batched callback, 1 to 64 (4 when the device is opened); takes
  * effect with the next frame. Returns 4 "Frames per callback must be between
@@ -377,8 +374,8 @@ QELTBLE_API int32_t QELTBLE_RegisterConnectionStateCallback(
  * link failures, 1 "Invalid device handle.". */
 QELTBLE_API int32_t QELTBLE_SendFrame(QELTBLE_HANDLE handle, uint8_t command,
                                       const uint8_t* payload, uint16_t payloadLength,
-                                      uint8_t* status, uint8_t* response,
-                                      uint16_t* responseLength, uint32_t timeoutMs);
+                                      uint8_t* status, uint8_t* response, uint16_t* responseLength,
+                                      uint32_t timeoutMs);
 
 /* Closes every open handle, then shuts scanning down for the rest of the
  * process: scanning cannot start again and opening a device fails after its
@@ -423,9 +420,8 @@ QELTBLE_API int32_t QELTBLE_EraseImage(QELTBLE_HANDLE handle);
  * not read. Returns 4 "Image data and size must be valid.", or -1 "Upload
  * failed at offset <offset>/<size>: SMP rc=<rc> ..." when the amplifier
  * refuses a chunk. */
-QELTBLE_API int32_t QELTBLE_UploadImage(QELTBLE_HANDLE handle, const uint8_t* data,
-                                        uint32_t size, void* reserved,
-                                        QELTBLE_UPLOAD_PROGRESS_CALLBACK progress,
+QELTBLE_API int32_t QELTBLE_UploadImage(QELTBLE_HANDLE handle, const uint8_t* data, uint32_t size,
+                                        void* reserved, QELTBLE_UPLOAD_PROGRESS_CALLBACK progress,
                                         void* userData);
 
 /* Marks the image with the 32-byte `hash` for a test boot. Returns 4 "Image
@@ -450,9 +446,12 @@ QELTBLE_API int32_t QELTBLE_ConfirmImage(QELTBLE_HANDLE handle);
 
 QELTBLE_STATIC_ASSERT(sizeof(QELTBLE_DEVICE_INFORMATION) == 1344, "device information size");
 QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_DEVICE_INFORMATION, serialNumber) == 255, "serialNumber");
-QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_DEVICE_INFORMATION, firmwareRevision) == 510, "firmwareRevision");
-QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_DEVICE_INFORMATION, hardwareRevision) == 765, "hardwareRevision");
-QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_DEVICE_INFORMATION, manufacturerName) == 1020, "manufacturerName");
+QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_DEVICE_INFORMATION, firmwareRevision) == 510,
+                      "firmwareRevision");
+QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_DEVICE_INFORMATION, hardwareRevision) == 765,
+                      "hardwareRevision");
+QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_DEVICE_INFORMATION, manufacturerName) == 1020,
+                      "manufacturerName");
 QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_DEVICE_INFORMATION, channelTypes) == 1275, "channelTypes");
 QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_DEVICE_INFORMATION, numberOfAcquiredChannels) == 1340,
                       "numberOfAcquiredChannels");
@@ -461,7 +460,8 @@ QELTBLE_STATIC_ASSERT(sizeof(QELTBLE_IMAGE_INFORMATION) == 72, "image informatio
 QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_IMAGE_INFORMATION, version) == 2, "version");
 QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_IMAGE_INFORMATION, hash) == 34, "hash");
 QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_IMAGE_INFORMATION, reserved) == 66, "reserved");
-QELTBLE_STATIC_ASSERT(sizeof(QELTBLE_AMPLIFIER_CONFIGURATION) == 16, "amplifier configuration size");
+QELTBLE_STATIC_ASSERT(sizeof(QELTBLE_AMPLIFIER_CONFIGURATION) == 16,
+                      "amplifier configuration size");
 QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_AMPLIFIER_CONFIGURATION, auxValue) == 4, "auxValue");
 QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_AMPLIFIER_CONFIGURATION, payloadSize) == 8, "payloadSize");
 QELTBLE_STATIC_ASSERT(offsetof(QELTBLE_AMPLIFIER_CONFIGURATION, filterConfigCount) == 14,

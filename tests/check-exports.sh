@@ -5,7 +5,7 @@ set -euo pipefail
 library=$1
 header=$2
 
-expected=$(grep -o 'QELTBLE_API [^(]*(' "$header" | grep -o 'QELTBLE_[A-Za-z]*($' | tr -d '(' | sort)
+expected=$(tr '\n' ' ' < "$header" | grep -o 'QELTBLE_API [^;(]*(' | grep -o 'QELTBLE_[A-Za-z]*($' | tr -d '(' | sort)
 actual=$(nm -D --defined-only "$library" | awk '{print $3}' | sort)
 
 if [ "$expected" != "$actual" ]; then

@@ -85,12 +85,11 @@ QELTBLE_API int32_t QELTBLE_GetChannelConfiguration(QELTBLE_HANDLE handle,
 }
 
 QELTBLE_API int32_t QELTBLE_SetActiveLayout(QELTBLE_HANDLE handle, uint8_t channelCount,
-                                            uint16_t framesPerNotification,
-                                            uint8_t bytesPerSample, bool littleEndian,
-                                            uint16_t samplingRate) {
+                                            uint16_t framesPerNotification, uint8_t bytesPerSample,
+                                            bool littleEndian, uint16_t samplingRate) {
     return CallFrame([&]() -> int32_t {
-        return Lookup(handle).SetActiveLayout(channelCount, framesPerNotification,
-                                              bytesPerSample, littleEndian, samplingRate);
+        return Lookup(handle).SetActiveLayout(channelCount, framesPerNotification, bytesPerSample,
+                                              littleEndian, samplingRate);
     });
 }
 
@@ -127,20 +126,19 @@ QELTBLE_API int32_t QELTBLE_RegisterConnectionStateCallback(
 
 QELTBLE_API int32_t QELTBLE_SendFrame(QELTBLE_HANDLE handle, uint8_t command,
                                       const uint8_t* payload, uint16_t payloadLength,
-                                      uint8_t* status, uint8_t* response,
-                                      uint16_t* responseLength, uint32_t timeoutMs) {
+                                      uint8_t* status, uint8_t* response, uint16_t* responseLength,
+                                      uint32_t timeoutMs) {
     return CallFrame([&]() -> int32_t {
         IDevice& device = Lookup(handle);
         const std::vector<uint8_t> request = qelt::BuildRequest(command, payload, payloadLength);
         if (request.empty()) {
             throw ApiException("SendFrame: payload too large", QELTBLE_ERROR_INVALID_ARGUMENT);
         }
-        const std::vector<uint8_t> received = device.SendNusCommand(
-            request.data(), static_cast<uint32_t>(request.size()), timeoutMs);
+        const std::vector<uint8_t> received =
+            device.SendNusCommand(request.data(), static_cast<uint32_t>(request.size()), timeoutMs);
         qelt::ParsedResponse parsed;
         if (!qelt::ParseResponse(received.data(), received.size(), parsed)) {
-            throw ApiException("SendFrame: malformed response frame",
-                               QELTBLE_ERROR_COMMUNICATION);
+            throw ApiException("SendFrame: malformed response frame", QELTBLE_ERROR_COMMUNICATION);
         }
         if (status != nullptr) {
             *status = parsed.status;

@@ -65,10 +65,9 @@ QELTBLE_API int32_t QELTBLE_EraseImage(QELTBLE_HANDLE handle) {
     });
 }
 
-QELTBLE_API int32_t QELTBLE_UploadImage(QELTBLE_HANDLE handle, const uint8_t* data,
-                                        uint32_t size, void* /*reserved*/,
-                                        QELTBLE_UPLOAD_PROGRESS_CALLBACK progress,
-                                        void* userData) {
+QELTBLE_API int32_t QELTBLE_UploadImage(QELTBLE_HANDLE handle, const uint8_t* data, uint32_t size,
+                                        void* /*reserved*/,
+                                        QELTBLE_UPLOAD_PROGRESS_CALLBACK progress, void* userData) {
     return CallFrame([&]() -> int32_t {
         Lookup(handle);
         Require(data != nullptr && size != 0, "Image data and size must be valid.");

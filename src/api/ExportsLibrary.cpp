@@ -19,7 +19,7 @@ QELTBLE_API const char* QELTBLE_GetLastErrorText(void) {
 
 QELTBLE_API int32_t QELTBLE_SetDefaultGeneration(uint32_t generation) {
     return Qelt::BLE::SetConfiguredGeneration(generation) ? QELTBLE_SUCCESS
-                                                           : QELTBLE_ERROR_INVALID_ARGUMENT;
+                                                          : QELTBLE_ERROR_INVALID_ARGUMENT;
 }
 
 QELTBLE_API uint32_t QELTBLE_GetDefaultGeneration(void) {

@@ -38,8 +38,8 @@ public:
     void RegisterDataAvailableBatchedCallback(QELTBLE_DATA_AVAILABLE_BATCHED_CALLBACK) override {}
     void SetFramesPerCallback(uint32_t) override {}
     std::vector<unsigned char> ReadCharacteristic(const char*, const char*) override { return {}; }
-    void WriteCharacteristic(const char*, const char*, const unsigned char*, unsigned int) override {
-    }
+    void WriteCharacteristic(const char*, const char*, const unsigned char*,
+                             unsigned int) override {}
     bool HasService(const char*) override { return false; }
     std::vector<uint8_t> SendSmpCommand(const uint8_t*, uint32_t, uint32_t) override { return {}; }
     std::vector<uint8_t> SendNusCommand(const uint8_t* request, uint32_t length,

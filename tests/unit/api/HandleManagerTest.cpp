@@ -29,9 +29,8 @@ protected:
         if (serial == "missing") {
             throw ApiException("Could not find device with the specified serial number.", 3);
         }
-        auto device = std::make_unique<FakeDevice>(serial, [this, serial] {
-            destroyed.push_back(serial);
-        });
+        auto device =
+            std::make_unique<FakeDevice>(serial, [this, serial] { destroyed.push_back(serial); });
         last = device.get();
         return device;
     }};

@@ -55,15 +55,15 @@ TEST_F(LoggerTest, FirstLineCreatesTheDefaultFileBelowHome) {
         logger.WriteLine("INFO ", nullptr, 0, nullptr, "x");
         const fs::path path = logger.Path();
         EXPECT_EQ(path.parent_path(), home_ / ".local/share/qelt/qelt-ble");
-        EXPECT_TRUE(std::regex_match(path.filename().string(),
-                                     std::regex(R"(qeltble_\d{8}_\d{6}\.log)")));
+        EXPECT_TRUE(
+            std::regex_match(path.filename().string(), std::regex(R"(qeltble_\d{8}_\d{6}\.log)")));
 
         const auto lines = Lines(ReadFile(path));
         ASSERT_EQ(lines.size(), 2u);
         EXPECT_TRUE(std::regex_search(lines[0], kTimestamp)) << lines[0];
-        EXPECT_NE(lines[0].find("[INFO ] - qeltble log session started (path: " + path.string() +
-                                ")"),
-                  std::string::npos);
+        EXPECT_NE(
+            lines[0].find("[INFO ] - qeltble log session started (path: " + path.string() + ")"),
+            std::string::npos);
         EXPECT_TRUE(std::regex_search(lines[1], kTimestamp)) << lines[1];
         EXPECT_EQ(lines[1].substr(26), "[INFO ] - x");
     }
@@ -171,7 +171,8 @@ TEST_F(LoggerTest, LinesFromManyThreadsNeverInterleave) {
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&logger, t] {
             for (int i = 0; i < 200; ++i) {
-                logger.Log("DEBUG", "thread %d line %d %s", t, i, std::string(100, 'a' + t).c_str());
+                logger.Log("DEBUG", "thread %d line %d %s", t, i,
+                           std::string(100, 'a' + t).c_str());
             }
         });
     }
