@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "ConfigRecords.h"
-#include "StreamLayout.h"
 
 namespace QeltSim {
 
@@ -97,11 +96,7 @@ void Amplifier::AddDataService(GattProfile& profile, bool withConfiguration) {
                                     }});
     if (withConfiguration) {
         data.characteristics.push_back({kAmplifierConfig, kRead,
-                                        [this] {
-                                            const AmplifierConfig& config = Config().amplifier;
-                                            return EncodeAmplifierRecord(
-                                                LegacyAmplifierRecord(config, LayoutOf(config)));
-                                        },
+                                        [this] { return AmplifierConfigValue(Config().amplifier); },
                                         nullptr, nullptr});
         const std::pair<const char*, RecordKind> bursts[] = {{kPayloadConfig, RecordKind::Payload},
                                                              {kChannelConfig, RecordKind::Channel},
@@ -149,37 +144,10 @@ void Amplifier::QueueBurst(const char* uuid, RecordKind kind) {
 }
 
 void Amplifier::SendBursts() {
-    const AmplifierConfig& config = Config().amplifier;
-    const StreamLayout layout = LayoutOf(config);
     while (!pendingBursts_.empty() && link_ != nullptr) {
         const auto [uuid, kind] = pendingBursts_.front();
         pendingBursts_.pop_front();
-        std::vector<Bytes> records;
-        switch (kind) {
-            case RecordKind::Channel:
-                for (size_t i = 0; i < config.channels.size(); ++i) {
-                    const auto id = static_cast<uint16_t>(i + 1);
-                    records.push_back(EncodeChannelRecord(id, config.channels[i].type,
-                                                          static_cast<uint8_t>(id),
-                                                          config.channels[i].scale));
-                }
-                break;
-            case RecordKind::Payload:
-                for (const SampleSlot& slot : layout.slots) {
-                    records.push_back(EncodePayloadRecord(slot.channelId, slot.sampleIndex));
-                }
-                break;
-            case RecordKind::Filter:
-                for (const FilterConfig& filter : config.filters) {
-                    records.push_back(EncodeFilterRecord(filter.channelId, filter.data));
-                }
-                break;
-        }
-        const int32_t limit = config.faults.configRecordLimit;
-        if (limit >= 0 && records.size() > static_cast<size_t>(limit)) {
-            records.resize(static_cast<size_t>(limit));
-        }
-        for (const Bytes& record : records) {
+        for (const Bytes& record : BurstRecords(Config().amplifier, kind)) {
             link_->Notify(uuid, record.data(), record.size());
         }
     }

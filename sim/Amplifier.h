@@ -10,6 +10,7 @@
 #include <string>
 
 #include "CommandFrame.h"
+#include "ConfigRecords.h"
 #include "Peer.h"
 #include "SampleStream.h"
 #include "SimContext.h"
@@ -44,8 +45,6 @@ public:
     uint8_t BatteryLevel() const { return battery_; }
 
 private:
-    enum class RecordKind { Channel, Payload, Filter };
-
     void AddDataService(GattProfile& profile, bool withConfiguration);
     void AddUartService(GattProfile& profile);
     void QueueBurst(const char* uuid, RecordKind kind);

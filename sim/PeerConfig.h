@@ -25,6 +25,34 @@ struct FilterConfig {
     std::array<uint8_t, 14> data{};
 };
 
+// Faults of a legacy amplifier's configuration records: what its amplifier
+// configuration says and how its record bursts are cut or altered. The
+// records of the model are the starting point; each fault changes only what
+// it names.
+struct RecordFaults {
+    // Served as the amplifier configuration instead of the model's record.
+    std::optional<std::vector<uint8_t>> amplifierValue;
+    // Counts the amplifier configuration reports instead of the model's.
+    std::optional<uint16_t> channelCount;
+    std::optional<uint16_t> channelConfigCount;
+    std::optional<uint16_t> payloadConfigCount;
+    std::optional<uint16_t> filterConfigCount;
+    // Values cut to this many bytes (-1: whole).
+    int32_t amplifierLength = -1;
+    int32_t channelLength = -1;
+    int32_t payloadLength = -1;
+    int32_t filterLength = -1;
+    // Records one burst notifies at most (-1: all): a kind's own limit, or
+    // else the limit of every kind.
+    int32_t recordLimit = -1;
+    int32_t channelLimit = -1;
+    int32_t payloadLimit = -1;
+    int32_t filterLimit = -1;
+    // Payload records that name another channel than their slot's: slot
+    // (position in the layout) -> channel id.
+    std::map<uint16_t, uint16_t> payloadChannels;
+};
+
 // Faults of an amplifier's link and GATT database.
 struct LinkFaults {
     uint32_t connectFailures = 0;  // the next N Connect calls fail
@@ -34,8 +62,7 @@ struct LinkFaults {
     // ServicesResolved is signalled before the GATT objects of a first
     // connection are announced, as real BlueZ sometimes does.
     bool resolvedBeforeObjects = false;
-    // Configuration characteristics notify at most this many records (-1: all).
-    int32_t configRecordLimit = -1;
+    RecordFaults records;
     std::vector<std::string> missingCharacteristics;  // UUIDs left out
     bool offerBothServices = false;                   // data service and NUS on one amplifier
 };

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -12,6 +13,13 @@
 namespace QeltSim {
 
 namespace {
+
+// The most channels an amplifier can describe (a channel record numbers its
+// channel in one byte). Hosts accept fewer; describing more lets a test see
+// them refused.
+constexpr long long kMaxChannels = 255;
+// The longest attribute value ATT allows.
+constexpr long long kMaxValueLength = 512;
 
 std::vector<std::string> SplitList(const std::string& text) {
     std::vector<std::string> items;
@@ -122,7 +130,7 @@ Setter FlagSetter(bool PeerConfig::*field) {
 
 bool SetChannels(PeerConfig& config, const std::string& value) {
     long long count = 0;
-    if (!ParseInteger(value, 1, 62, count)) {
+    if (!ParseInteger(value, 1, kMaxChannels, count)) {
         return false;
     }
     // Keep a trailing counter channel of the legacy default where there is one.
@@ -140,7 +148,7 @@ bool SetChannels(PeerConfig& config, const std::string& value) {
 
 bool SetChannelTypes(PeerConfig& config, const std::string& value) {
     const auto items = SplitList(value);
-    if (items.empty() || items.size() > 62) {
+    if (items.empty() || items.size() > static_cast<size_t>(kMaxChannels)) {
         return false;
     }
     config.amplifier.channels.resize(items.size());
@@ -156,7 +164,7 @@ bool SetChannelTypes(PeerConfig& config, const std::string& value) {
 
 bool SetScales(PeerConfig& config, const std::string& value) {
     const auto items = SplitList(value);
-    if (items.empty() || items.size() > 62) {
+    if (items.empty() || items.size() > static_cast<size_t>(kMaxChannels)) {
         return false;
     }
     config.amplifier.channels.resize(std::max(config.amplifier.channels.size(), items.size()));
@@ -190,6 +198,65 @@ bool SetFilters(PeerConfig& config, const std::string& value) {
             std::copy(bytes.begin(), bytes.end(), filter.data.begin());
         }
         config.amplifier.filters.push_back(filter);
+    }
+    return true;
+}
+
+// A signed setting of the record faults: a length or a limit, -1 for none.
+Setter RecordFaultSetter(int32_t RecordFaults::*field, long long high) {
+    return [field, high](PeerConfig& config, const std::string& value) {
+        long long n = 0;
+        if (!ParseInteger(value, -1, high, n)) {
+            return false;
+        }
+        config.amplifier.faults.records.*field = static_cast<int32_t>(n);
+        return true;
+    };
+}
+
+// A count the amplifier configuration reports; -1 for the model's own.
+Setter ReportedCountSetter(std::optional<uint16_t> RecordFaults::*field) {
+    return [field](PeerConfig& config, const std::string& value) {
+        long long n = 0;
+        if (!ParseInteger(value, -1, 65535, n)) {
+            return false;
+        }
+        auto& count = config.amplifier.faults.records.*field;
+        count = n < 0 ? std::nullopt : std::optional<uint16_t>(static_cast<uint16_t>(n));
+        return true;
+    };
+}
+
+bool SetAmplifierValue(PeerConfig& config, const std::string& value) {
+    auto& served = config.amplifier.faults.records.amplifierValue;
+    if (value == "model") {
+        served.reset();
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+    if (!ParseHexBytes(value, bytes) || bytes.size() > static_cast<size_t>(kMaxValueLength)) {
+        return false;
+    }
+    served = std::move(bytes);
+    return true;
+}
+
+// "SLOT:ID" entries: the payload record of that slot names channel ID.
+bool SetPayloadRecordChannels(PeerConfig& config, const std::string& value) {
+    auto& channels = config.amplifier.faults.records.payloadChannels;
+    channels.clear();
+    if (value.empty() || value == "none") {
+        return true;
+    }
+    for (const auto& item : SplitList(value)) {
+        const auto colon = item.find(':');
+        long long slot = 0;
+        long long id = 0;
+        if (colon == std::string::npos || !ParseInteger(item.substr(0, colon), 0, 65535, slot) ||
+            !ParseInteger(item.substr(colon + 1), 0, 65535, id)) {
+            return false;
+        }
+        channels[static_cast<uint16_t>(slot)] = static_cast<uint16_t>(id);
     }
     return true;
 }
@@ -304,15 +371,21 @@ const std::map<std::string, Setter>& Setters() {
          [](PeerConfig& config, const std::string& value) {
              return ParseBool(value, config.amplifier.faults.resolvedBeforeObjects);
          }},
-        {"config-record-limit",
-         [](PeerConfig& config, const std::string& value) {
-             long long n = 0;
-             if (!ParseInteger(value, -1, 65535, n)) {
-                 return false;
-             }
-             config.amplifier.faults.configRecordLimit = static_cast<int32_t>(n);
-             return true;
-         }},
+        {"config-record-limit", RecordFaultSetter(&RecordFaults::recordLimit, 65535)},
+        {"channel-record-limit", RecordFaultSetter(&RecordFaults::channelLimit, 65535)},
+        {"payload-record-limit", RecordFaultSetter(&RecordFaults::payloadLimit, 65535)},
+        {"filter-record-limit", RecordFaultSetter(&RecordFaults::filterLimit, 65535)},
+        {"amplifier-config", SetAmplifierValue},
+        {"amplifier-config-length",
+         RecordFaultSetter(&RecordFaults::amplifierLength, kMaxValueLength)},
+        {"channel-record-length", RecordFaultSetter(&RecordFaults::channelLength, kMaxValueLength)},
+        {"payload-record-length", RecordFaultSetter(&RecordFaults::payloadLength, kMaxValueLength)},
+        {"filter-record-length", RecordFaultSetter(&RecordFaults::filterLength, kMaxValueLength)},
+        {"reported-channel-count", ReportedCountSetter(&RecordFaults::channelCount)},
+        {"reported-channel-config-count", ReportedCountSetter(&RecordFaults::channelConfigCount)},
+        {"reported-payload-config-count", ReportedCountSetter(&RecordFaults::payloadConfigCount)},
+        {"reported-filter-config-count", ReportedCountSetter(&RecordFaults::filterConfigCount)},
+        {"payload-record-channels", SetPayloadRecordChannels},
         {"missing-characteristics",
          [](PeerConfig& config, const std::string& value) {
              config.amplifier.faults.missingCharacteristics.clear();
@@ -358,8 +431,9 @@ bool ValidateAmplifier(const PeerConfig& config, std::string& error) {
         error = "an amplifier needs a name (its serial number)";
         return false;
     }
-    if (amplifier.channels.empty() || amplifier.channels.size() > 62) {
-        error = "an amplifier has 1 to 62 channels";
+    if (amplifier.channels.empty() ||
+        amplifier.channels.size() > static_cast<size_t>(kMaxChannels)) {
+        error = "an amplifier has 1 to " + std::to_string(kMaxChannels) + " channels";
         return false;
     }
     // One notification must fit an ATT notification of the largest MTU.
@@ -396,7 +470,8 @@ const char* PeerSettingsHelp() {
   paired=yes|no, trusted=yes|no
   powered=yes|no               switched on, advertising (default yes)
   rssi=-127..20, tx-power=N    signal strength and advertised TX power
-  channels=N                   channel count, 1..62 (legacy keeps its counter last)
+  channels=N                   channel count, 1..255 (legacy keeps its counter last;
+                               hosts accept at most 62)
   channel-types=T,T,...        channel type codes (5 = sample counter)
   scales=S,S,...               per-channel scale factors
   filters=ID[:HEX],...|none    filter records (14 bytes of filter data in hex)
@@ -410,7 +485,19 @@ const char* PeerSettingsHelp() {
   connect-error=NAME, connect-error-message=TEXT
   services-never-resolve=yes   ServicesResolved never becomes true
   services-resolved-first=yes  ServicesResolved before the GATT objects appear
-  config-record-limit=K        configuration bursts stop after K records
+  config-record-limit=K        configuration bursts stop after K records (-1: all)
+  channel-record-limit=K, payload-record-limit=K, filter-record-limit=K
+                               the same for one kind of record only
+  amplifier-config=HEX|model   raw amplifier configuration served (default model)
+  amplifier-config-length=K    the amplifier configuration cut to K bytes (-1: whole)
+  channel-record-length=K, payload-record-length=K, filter-record-length=K
+                               each record of that kind cut to K bytes (-1: whole)
+  reported-channel-count=N, reported-channel-config-count=N,
+  reported-payload-config-count=N, reported-filter-config-count=N
+                               counts the amplifier configuration reports
+                               instead of the model's (-1: the model's)
+  payload-record-channels=SLOT:ID,...|none   payload records naming channel ID
+                               for the slot at position SLOT of the layout
   missing-characteristics=UUID,...   characteristics left out of the database
   offer-both-services=yes      the data service and the UART service together
 )";

@@ -112,7 +112,9 @@ void BlueZBleDevice::Close() noexcept {
         reconnectCv_.notify_all();
     }
     // An attempt in progress ends first: a search for the amplifier gives up
-    // at its next poll, a pause at once.
+    // at its next poll, a pause at once, and a Connect that BlueZ holds for
+    // an amplifier that is switched off is cancelled.
+    link_.StopConnecting();
     if (reconnectThread_.joinable()) {
         reconnectThread_.join();
     }

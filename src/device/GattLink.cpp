@@ -22,6 +22,9 @@ namespace {
 
 constexpr int32_t kCommunicationCode = 3;
 using Clock = std::chrono::steady_clock;
+// How long a cancelling Disconnect is given to end a Connect before it is
+// sent again.
+constexpr std::chrono::milliseconds kCancelRetry{200};
 
 // Scanning is only a means of finding the amplifier; failing to stop it
 // does not make a connection fail.
@@ -159,15 +162,72 @@ void GattLink::OpenConnection(const std::string& devicePath) {
         std::lock_guard lock(linkMutex_);
         connection_ = connection;
     }
-    connection->bus->Execute([&connection](sd_bus* bus) {
-        BlueZUtil::CallNoArg(bus, connection->devicePath, BlueZUtil::kDeviceInterface,
-                             BlueZUtil::kConnect, BlueZUtil::kConnectTimeoutUs, kCommunicationCode,
-                             false);
-        // Without this match a lost link goes unnoticed; the connection
-        // itself stands, so a failure is not an error.
-        connection->connectedSlot = MatchPropertiesChanged(
-            bus, connection->devicePath, &GattLink::OnDeviceSignal, connection.get());
-    });
+    BeginConnect(devicePath);
+    try {
+        connection->bus->Execute([&connection](sd_bus* bus) {
+            BlueZUtil::CallNoArg(bus, connection->devicePath, BlueZUtil::kDeviceInterface,
+                                 BlueZUtil::kConnect, BlueZUtil::kConnectTimeoutUs,
+                                 kCommunicationCode, false);
+            // Without this match a lost link goes unnoticed; the connection
+            // itself stands, so a failure is not an error.
+            connection->connectedSlot = MatchPropertiesChanged(
+                bus, connection->devicePath, &GattLink::OnDeviceSignal, connection.get());
+        });
+    } catch (...) {
+        EndConnect();
+        throw;
+    }
+    EndConnect();
+}
+
+void GattLink::BeginConnect(const std::string& devicePath) {
+    std::lock_guard lock(linkMutex_);
+    // Checked together with the record, so that a device being closed
+    // either sees this Connect and cancels it, or it never starts.
+    if (connectingStopped_) {
+        throw ApiException(kDeviceNotFoundMessage, kCommunicationCode);
+    }
+    connectingPath_ = devicePath;
+}
+
+void GattLink::EndConnect() noexcept {
+    std::lock_guard lock(linkMutex_);
+    connectingPath_.clear();
+    connectEnded_.notify_all();
+}
+
+void GattLink::StopConnecting() noexcept {
+    std::string path;
+    {
+        std::lock_guard lock(linkMutex_);
+        connectingStopped_ = true;
+        path = connectingPath_;
+    }
+    if (path.empty()) {
+        return;
+    }
+    try {
+        BlueZUtil::BlueZConnection bus;
+        // The Connect ends by its own time-out at the latest.
+        const Clock::time_point limit =
+            Clock::now() + std::chrono::microseconds(BlueZUtil::kConnectTimeoutUs);
+        while (true) {
+            bus.Execute([&path](sd_bus* raw) {
+                BlueZUtil::CallNoArg(raw, path, BlueZUtil::kDeviceInterface, BlueZUtil::kDisconnect,
+                                     BlueZUtil::kDisconnectTimeoutUs, kCommunicationCode, true);
+            });
+            // A Disconnect that reached BlueZ before the Connect did cancels
+            // nothing: ask again until the Connect has ended.
+            std::unique_lock lock(linkMutex_);
+            if (connectEnded_.wait_for(lock, kCancelRetry,
+                                       [this] { return connectingPath_.empty(); }) ||
+                Clock::now() >= limit) {
+                return;
+            }
+        }
+    } catch (...) {
+        // Without a bus of its own the Connect ends by its time-out.
+    }
 }
 
 void GattLink::DiscoverServices() {

@@ -17,6 +17,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -89,6 +90,14 @@ public:
     // match and closes the bus connection. Safe on a link that is down.
     void TeardownConnection() noexcept;
 
+    // Ends connecting for good, for a device being closed: no Connect is
+    // started afterwards, and one in flight is cancelled rather than left to
+    // its time-out (BlueZ holds it until the amplifier advertises again).
+    // The link's worker is busy with that Connect, so the cancelling
+    // Disconnect goes through a bus connection of its own; its errors are
+    // ignored. Returns once no Connect is in flight. Not on the bus worker.
+    void StopConnecting() noexcept;
+
 private:
     // One bus connection to one connected amplifier, and what lives on it.
     // The matches are touched only on its worker (or after the worker has
@@ -117,6 +126,10 @@ private:
 
     std::string FindDevicePath(const std::string& serial);
     void OpenConnection(const std::string& devicePath);
+    // Record that a Connect of the device at `devicePath` is in flight, and
+    // that it ended. Throws ApiException 3 once connecting has stopped.
+    void BeginConnect(const std::string& devicePath);
+    void EndConnect() noexcept;
     // The current connection; throws ApiException 3 when the link is down or
     // when called on the link's own bus worker.
     ConnectionPtr CurrentConnection() const;
@@ -132,6 +145,11 @@ private:
     ConnectionPtr connection_;
     std::set<std::string> services_;
     std::map<std::string, std::string> characteristics_;
+    // The device path of a Connect in flight (empty when none), signalled
+    // when it ends, and whether connecting has stopped for good.
+    std::string connectingPath_;
+    std::condition_variable connectEnded_;
+    bool connectingStopped_ = false;
 
     std::mutex handlersMutex_;
     std::map<std::string, std::shared_ptr<const NotificationHandler>, std::less<>> handlers_;

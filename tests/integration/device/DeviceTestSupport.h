@@ -1,7 +1,10 @@
 // What the device tests against the simulator share: simulator options that
 // keep BlueZ's own delays short, shortened device timings for tests whose
-// subject is not a wait, and polling with a limit.
+// subject is not a wait, polling with a limit, and the expectation of a
+// failed open.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -25,6 +28,20 @@ inline std::vector<std::string> SimOptions(std::vector<std::string> more = {}) {
     std::vector<std::string> options = {"--no-default-devices", "--scan-interval-ms", "100",
                                         "--disconnect-delay-ms", "20"};
     options.insert(options.end(), more.begin(), more.end());
+    return options;
+}
+
+// Simulator options adding one legacy amplifier per case (`serial`), each
+// with the case's `settings`.
+template <typename Cases>
+std::vector<std::string> AmplifierOptions(const Cases& cases) {
+    std::vector<std::string> options;
+    for (const auto& c : cases) {
+        options.insert(options.end(), {"--amplifier", std::string(c.serial) + ":legacy"});
+        for (const std::string& setting : c.settings) {
+            options.insert(options.end(), {"--set", setting});
+        }
+    }
     return options;
 }
 
@@ -59,6 +76,15 @@ inline bool WaitFor(const std::function<bool()>& condition, std::chrono::millise
 
 inline std::string LastError() {
     return QELTBLE_GetLastErrorText();
+}
+
+// Opens `serial` and expects the open to fail with `code` and `message`,
+// issuing no handle.
+inline void ExpectOpenFails(const char* serial, int32_t code, const std::string& message) {
+    QELTBLE_HANDLE handle = 77;
+    EXPECT_EQ(QELTBLE_OpenDevice(serial, &handle), code);
+    EXPECT_EQ(LastError(), message);
+    EXPECT_EQ(handle, 77u) << "the handle is written only on success";
 }
 
 // Closes every open device when the test ends: devices left open at process

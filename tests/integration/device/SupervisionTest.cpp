@@ -1,8 +1,9 @@
 // Connection supervision against the simulator: a lost amplifier is reported
 // once, reopened on the reconnect thread and streams again without a new
 // registration; one that stays away is retried with capped pauses and no
-// further reports; closing the handle ends a search after about 1.3 s and a
-// pause at once.
+// further reports; closing the handle ends a search after about 1.3 s, a
+// Connect that BlueZ holds for a switched-off amplifier as soon, and a pause
+// at once.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -123,10 +124,12 @@ TEST(Supervision, SwitchedOffAndOnTheAmplifierIsReportedOnceAndStreamsAgain) {
     ASSERT_EQ(QELTBLE_RegisterDataAvailableBatchedCallback(handle, &Observed::OnBatch), 0);
     ASSERT_TRUE(WaitFor([] { return Seen().FrameCount() >= 16; }));
 
+    // Counted before the switch-off: the reconnect thread may call Connect
+    // before the loss is seen here.
+    const uint64_t connects = sim.CallCount("Connect");
     sim.SetAmplifierPower(kLegacySerial, false);
     ASSERT_TRUE(WaitFor([] { return !Seen().States().empty(); }));
     // The reconnect thread waits in BlueZ's Connect for the amplifier.
-    const uint64_t connects = sim.CallCount("Connect");
     ASSERT_TRUE(WaitFor([&] { return sim.CallCount("Connect") > connects; }));
     const size_t framesWhileOff = Seen().FrameCount();
     std::this_thread::sleep_for(200ms);
@@ -218,6 +221,56 @@ TEST(Supervision, ClosingWhileTheReconnectThreadSearchesEndsTheSearchAtItsNextPo
     EXPECT_GE(elapsed, 1000ms);
     EXPECT_LT(elapsed, 3000ms) << "a search of ten seconds would not have been cut short";
     EXPECT_THAT(Seen().States(), ElementsAre(QELTBLE_STATE_DISCONNECTED));
+}
+
+namespace {
+
+// Closes the handle while BlueZ holds the reconnect thread's Connect and
+// expects the close to cancel it. With `firstDisconnectLost` the first
+// cancelling Disconnect fails without effect, as one that reaches BlueZ
+// before the Connect does.
+void CloseWhileBlueZHoldsTheConnect(bool firstDisconnectLost) {
+    // The product's timings. Switched off, the amplifier keeps its object (a
+    // device connected to is not temporary), so the reconnect thread finds
+    // it at once and BlueZ holds its Connect until the amplifier advertises
+    // again, for up to the call's 20 s time-out.
+    Simulator sim(SimOptions({"--amplifier", std::string(kLegacySerial) + ":legacy"}));
+    const CloseAllAtEnd closeAll;
+    QELTBLE_HANDLE handle = 0;
+    ASSERT_EQ(QELTBLE_OpenDevice(kLegacySerial, &handle), 0) << LastError();
+    ASSERT_EQ(QELTBLE_RegisterConnectionStateCallback(handle, &Observed::OnState), 0);
+    ASSERT_EQ(QELTBLE_RegisterDataAvailableBatchedCallback(handle, &Observed::OnBatch), 0);
+    ASSERT_TRUE(WaitFor([] { return Seen().FrameCount() >= 8; }));
+
+    const uint64_t connects = sim.CallCount("Connect");
+    sim.SetAmplifierPower(kLegacySerial, false);
+    ASSERT_TRUE(WaitFor([&] { return sim.CallCount("Connect") > connects; }));
+    std::this_thread::sleep_for(300ms);
+    if (firstDisconnectLost) {
+        sim.FailNextCall("Disconnect", sim.Amplifiers().at(kLegacySerial), "org.bluez.Error.Failed",
+                         "lost");
+    }
+    const uint64_t disconnects = sim.CallCount("Disconnect");
+    const auto start = Clock::now();
+    EXPECT_EQ(QELTBLE_CloseDevice(&handle), 0);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    testing::Test::RecordProperty("close_ms", static_cast<int>(elapsed.count()));
+    EXPECT_LT(elapsed, 5000ms) << "the Connect was left to its time-out";
+    // The cancelling Disconnects, and the one of the link's teardown.
+    EXPECT_GE(sim.CallCount("Disconnect"), disconnects + (firstDisconnectLost ? 3 : 2));
+    EXPECT_EQ(sim.CallCount("Connect"), connects + 1) << "a new Connect was started";
+    EXPECT_THAT(Seen().States(), ElementsAre(QELTBLE_STATE_DISCONNECTED));
+}
+
+}  // namespace
+
+TEST(Supervision, ClosingWhileBlueZHoldsTheReconnectingConnectCancelsIt) {
+    CloseWhileBlueZHoldsTheConnect(false);
+}
+
+TEST(Supervision, ClosingCancelsTheConnectAlsoWhenTheFirstDisconnectCancelsNothing) {
+    CloseWhileBlueZHoldsTheConnect(true);
 }
 
 TEST(Supervision, ClosingDuringAPauseBetweenAttemptsEndsItAtOnce) {

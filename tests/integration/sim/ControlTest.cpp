@@ -85,7 +85,7 @@ TEST(SimControl, MalformedControlCallsAreRefusedAndHarmless) {
     const std::vector<std::pair<Simulator::Config, std::string>> badConfigs = {
         {{{"colour", "red"}}, "unknown setting"},
         {{{"generation", "v3"}}, "invalid value"},
-        {{{"channels", "63"}}, "invalid value"},
+        {{{"channels", "256"}}, "invalid value"},
         {{{"frames-per-notification", "0"}}, "invalid value"},
         {{{"bytes-per-sample", "5"}}, "invalid value"},
         {{{"address", "not-an-address"}}, "invalid value"},

@@ -414,6 +414,146 @@ TEST(SimGatt, ConfigurationBurstsCarryTheRecords) {
     EXPECT_EQ(amp.Notified(kChannelConfig).size(), 1u);
 }
 
+TEST(SimGatt, AmplifierConfigurationFaultsChangeTheServedValue) {
+    // More channels than a host accepts can still be described.
+    Connected amp({"--scan-interval-ms", "50", "--amplifier", "ZZ-0000.00.07", "--set",
+                   "channels=63", "--set", "frames-per-notification=1", "--set", "filters=none"},
+                  "ZZ-0000.00.07");
+    ASSERT_TRUE(amp.Connect().ok);
+    ASSERT_TRUE(amp.WaitResolved());
+    const Bytes model = amp.Read(kAmplifierConfig);
+    ASSERT_EQ(model.size(), 16u);
+    EXPECT_EQ(U16(model, 2), 63);
+    EXPECT_EQ(U16(model, 8), 63 * 3);
+    EXPECT_EQ(U16(model, 10), 63);
+    EXPECT_EQ(U16(model, 12), 63);
+    EXPECT_EQ(U16(model, 14), 0);
+    amp.client.ClearSignals();
+    ASSERT_TRUE(amp.client.Call(amp.Char(kChannelConfig), kChar, "StartNotify").ok);
+    ASSERT_TRUE(amp.client.WaitFor([&] { return amp.Notified(kChannelConfig).size() == 63; }));
+    EXPECT_EQ(amp.Notified(kChannelConfig).back(), (Bytes{63, 0, 5, 63, 0x00, 0x00, 0x80, 0x3F}));
+
+    // Reported counts, given as typed values of a control dictionary: only
+    // their fields change.
+    sd_bus_message_unref(amp.sim.Call(
+        "ConfigureAmplifier", "sa{sv}", "ZZ-0000.00.07", 3, "reported-channel-count", "q", 62,
+        "reported-payload-config-count", "i", 0, "reported-filter-config-count", "s", "5"));
+    Bytes reported = model;
+    reported[2] = 62;
+    reported[12] = 0;
+    reported[14] = 5;
+    EXPECT_EQ(amp.Read(kAmplifierConfig), reported);
+
+    struct Case {
+        Simulator::Config settings;
+        Bytes served;
+    };
+    const Case cases[] = {
+        {{{"amplifier-config-length", "15"}}, Bytes(reported.begin(), reported.begin() + 15)},
+        {{{"amplifier-config-length", "0"}}, Bytes{}},
+        // A raw value replaces the record; a length still cuts it.
+        {{{"amplifier-config", "0102030405"}, {"amplifier-config-length", "-1"}},
+         Bytes{1, 2, 3, 4, 5}},
+        {{{"amplifier-config-length", "2"}}, Bytes{1, 2}},
+        {{{"amplifier-config", ""}, {"amplifier-config-length", "-1"}}, Bytes{}},
+        {{{"amplifier-config", "model"},
+          {"reported-channel-count", "-1"},
+          {"reported-payload-config-count", "-1"},
+          {"reported-filter-config-count", "-1"}},
+         model},
+        {{{"reported-channel-config-count", "0"}, {"reported-channel-count", "0"}},
+         Bytes{model[0], model[1], 0, 0, model[4], model[5], model[6], model[7], model[8], model[9],
+               0, 0, model[12], model[13], model[14], model[15]}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings.begin()->first + "=" + c.settings.begin()->second);
+        amp.sim.ConfigureAmplifier("ZZ-0000.00.07", c.settings);
+        EXPECT_EQ(amp.Read(kAmplifierConfig), c.served);
+    }
+
+    // Malformed values are refused and change nothing.
+    for (const Simulator::Config& bad :
+         std::vector<Simulator::Config>{{{"amplifier-config", "0g"}},
+                                        {{"amplifier-config", "123"}},
+                                        {{"amplifier-config-length", "-2"}},
+                                        {{"reported-channel-count", "65536"}},
+                                        {{"payload-record-channels", "3"}},
+                                        {{"channel-record-limit", "x"}}}) {
+        SCOPED_TRACE(bad.begin()->first + "=" + bad.begin()->second);
+        EXPECT_THROW(amp.sim.ConfigureAmplifier("ZZ-0000.00.07", bad), std::runtime_error);
+    }
+    EXPECT_EQ(amp.Read(kAmplifierConfig).size(), 16u);
+}
+
+TEST(SimGatt, RecordBurstFaultsCutAndChangeTheRecords) {
+    Connected amp({"--scan-interval-ms",
+                   "50",
+                   "--amplifier",
+                   "ZZ-0000.00.08",
+                   "--set",
+                   "channels=3",
+                   "--set",
+                   "channel-types=1,1,5",
+                   "--set",
+                   "scales=0.5,0.25,1",
+                   "--set",
+                   "frames-per-notification=2",
+                   "--set",
+                   "filters=1,2,3",
+                   "--set",
+                   "config-record-limit=2",
+                   "--set",
+                   "payload-record-limit=4",
+                   "--set",
+                   "channel-record-length=5",
+                   "--set",
+                   "filter-record-length=15",
+                   "--set",
+                   "payload-record-channels=1:99,3:0"},
+                  "ZZ-0000.00.08");
+    ASSERT_TRUE(amp.Connect().ok);
+    ASSERT_TRUE(amp.WaitResolved());
+    // The amplifier configuration still describes the model.
+    const Bytes record = amp.Read(kAmplifierConfig);
+    EXPECT_EQ(U16(record, 10), 3);
+    EXPECT_EQ(U16(record, 12), 5);
+    EXPECT_EQ(U16(record, 14), 3);
+
+    amp.client.ClearSignals();
+    for (const char* uuid : {kChannelConfig, kPayloadConfig, kFilterConfig}) {
+        ASSERT_TRUE(amp.client.Call(amp.Char(uuid), kChar, "StartNotify").ok);
+    }
+    ASSERT_TRUE(amp.client.WaitFor([&] { return amp.Notified(kFilterConfig).size() == 2; }));
+    amp.client.Pump(std::chrono::milliseconds(100));
+    // The common limit, records cut to 5 bytes.
+    EXPECT_EQ(amp.Notified(kChannelConfig),
+              (std::vector<Bytes>{{1, 0, 1, 1, 0x00}, {2, 0, 1, 2, 0x00}}));
+    // The payload kind's own limit; slots 1 and 3 name channels 99 and 0.
+    EXPECT_EQ(amp.Notified(kPayloadConfig),
+              (std::vector<Bytes>{{1, 0, 0, 0}, {99, 0, 0, 0}, {3, 0, 0, 0}, {0, 0, 1, 0}}));
+    Bytes filter1(15, 0);
+    filter1[0] = 1;
+    Bytes filter2(15, 0);
+    filter2[0] = 2;
+    EXPECT_EQ(amp.Notified(kFilterConfig), (std::vector<Bytes>{filter1, filter2}));
+
+    // Back to whole bursts of whole records.
+    amp.sim.ConfigureAmplifier("ZZ-0000.00.08", {{"config-record-limit", "-1"},
+                                                 {"payload-record-limit", "-1"},
+                                                 {"channel-record-length", "-1"},
+                                                 {"payload-record-channels", "none"}});
+    ASSERT_TRUE(amp.client.Call(amp.Char(kChannelConfig), kChar, "StopNotify").ok);
+    ASSERT_TRUE(amp.client.Call(amp.Char(kPayloadConfig), kChar, "StopNotify").ok);
+    amp.client.ClearSignals();
+    ASSERT_TRUE(amp.client.Call(amp.Char(kChannelConfig), kChar, "StartNotify").ok);
+    ASSERT_TRUE(amp.client.Call(amp.Char(kPayloadConfig), kChar, "StartNotify").ok);
+    ASSERT_TRUE(amp.client.WaitFor([&] { return amp.Notified(kPayloadConfig).size() == 5; }));
+    amp.client.Pump(std::chrono::milliseconds(50));
+    EXPECT_EQ(amp.Notified(kChannelConfig).size(), 3u);
+    EXPECT_EQ(amp.Notified(kChannelConfig).back().size(), 8u);
+    EXPECT_EQ(amp.Notified(kPayloadConfig)[1], (Bytes{2, 0, 0, 0}));
+}
+
 TEST(SimGatt, WritesAndTheCommandEcho) {
     Connected amp({"--scan-interval-ms", "50"}, "CD-2345.67.89");
     ASSERT_TRUE(amp.Connect().ok);
