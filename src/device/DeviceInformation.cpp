@@ -16,7 +16,11 @@ void FillDerivedInformation(QELTBLE_DEVICE_INFORMATION& info, ChannelMap& channe
     std::memset(info.channelTypes, 0, sizeof info.channelTypes);
     info.samplingRate = amplifier.samplingRate;
     info.numberOfAcquiredChannels = static_cast<uint16_t>(amplifier.channelConfigCount + 2);
-    const size_t reported = std::min(channels.size(), kMaxReportedChannels);
+    // The types describe the columns of a delivered frame: channels 1 to
+    // channelConfigCount, then battery and validity. Records an inconsistent
+    // amplifier sent beyond its own count are not columns.
+    const size_t reported =
+        std::min(static_cast<size_t>(amplifier.channelConfigCount), kMaxReportedChannels);
     for (size_t id = 1; id <= reported; ++id) {
         info.channelTypes[id - 1] = channels[static_cast<uint16_t>(id)].channelType;
     }

@@ -99,3 +99,27 @@ TEST(DeviceInformation, AtMost62ChannelsAreReported) {
     EXPECT_EQ(types[63], 9);
     EXPECT_EQ(info.numberOfAcquiredChannels, 64);
 }
+
+TEST(DeviceInformation, TypesFollowTheFrameColumnsWhenRecordsAndCountDisagree) {
+    struct Case {
+        uint16_t count;
+        uint16_t records;
+        std::vector<uint8_t> types;
+    };
+    const Case cases[] = {
+        {2, 4, {3, 3, 4, 9}},        // records beyond the count are not columns
+        {4, 2, {3, 3, 0, 0, 4, 9}},  // missing records are columns of type 0
+    };
+    for (const Case& c : cases) {
+        QELTBLE_DEVICE_INFORMATION info{};
+        ChannelMap channels;
+        for (uint16_t id = 1; id <= c.records; ++id) {
+            channels[id] = {id, 3, static_cast<uint8_t>(id), 1.0f};
+        }
+        FillDerivedInformation(info, channels, Amplifier(c.count, 256));
+        std::vector<uint8_t> expected = c.types;
+        expected.resize(QELTBLE_NUMBER_OF_CHANNELS_MAX, 0);
+        EXPECT_THAT(Types(info), ElementsAreArray(expected)) << c.count << "/" << c.records;
+        EXPECT_EQ(info.numberOfAcquiredChannels, c.count + 2);
+    }
+}
