@@ -41,25 +41,34 @@ bool ForEachChangedProperty(sd_bus_message* message, Visit&& visit) {
 }  // namespace
 
 bool ReadNotifiedValue(sd_bus_message* message, std::string& value) {
+    // Runs for every notification, so the dictionary is walked without
+    // peeking at each variant's type: entering a "Value" variant as "ay"
+    // fails without moving when it holds anything else.
     const char* interface = nullptr;
-    if (message == nullptr || sd_bus_message_read_basic(message, 's', &interface) <= 0) {
+    if (message == nullptr || sd_bus_message_read_basic(message, 's', &interface) <= 0 ||
+        sd_bus_message_enter_container(message, 'a', BlueZUtil::kPropertiesEntrySignature) <= 0) {
         return false;
     }
-    bool found = false;
-    ForEachChangedProperty(message, [&](const char* name, const char* contents) {
-        if (std::strcmp(name, BlueZUtil::kValueProperty) != 0 || std::strcmp(contents, "ay") != 0) {
+    while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
+        const char* name = nullptr;
+        if (sd_bus_message_read_basic(message, 's', &name) <= 0 || name == nullptr) {
             return false;
         }
-        const void* data = nullptr;
-        size_t size = 0;
-        if (sd_bus_message_read_array(message, 'y', &data, &size) < 0) {
+        if (std::strcmp(name, BlueZUtil::kValueProperty) == 0 &&
+            sd_bus_message_enter_container(message, 'v', "ay") > 0) {
+            const void* data = nullptr;
+            size_t size = 0;
+            if (sd_bus_message_read_array(message, 'y', &data, &size) < 0) {
+                return false;
+            }
+            value.assign(static_cast<const char*>(data), data == nullptr ? 0 : size);
+            return true;
+        }
+        if (sd_bus_message_skip(message, "v") < 0 || sd_bus_message_exit_container(message) < 0) {
             return false;
         }
-        value.assign(static_cast<const char*>(data), data == nullptr ? 0 : size);
-        found = true;
-        return true;
-    });
-    return found;
+    }
+    return false;
 }
 
 bool ReportsDisconnection(sd_bus_message* message) {
