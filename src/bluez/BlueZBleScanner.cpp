@@ -11,6 +11,7 @@
 #include "bluez/ManagedObjects.h"
 #include "bluez/ScannerSignals.h"
 #include "bluez/SerialNumberShape.h"
+#include "qeltble.h"
 
 namespace Qelt::BLE {
 
@@ -19,9 +20,6 @@ using BlueZUtil::CallbackDispatcher;
 
 namespace {
 
-constexpr int32_t kUnavailableCode = 2;
-constexpr int32_t kGeneralCode = -1;
-constexpr int32_t kInvalidArgumentCode = 4;
 constexpr std::size_t kAnnouncedNameLength = QELTBLE_DEVICENAME_LENGTH_MAX - 1;
 
 // False also when the property cannot be read.
@@ -56,7 +54,8 @@ void SetLowEnergyDiscoveryFilter(sd_bus* bus, const std::string& adapterPath) {
 
 void StopDiscovery(sd_bus* bus, const std::string& adapterPath) {
     BlueZUtil::CallNoArg(bus, adapterPath, BlueZUtil::kAdapterInterface, BlueZUtil::kStopDiscovery,
-                         BlueZUtil::kAdapterCallTimeoutUs, kUnavailableCode, true);
+                         BlueZUtil::kAdapterCallTimeoutUs, QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE,
+                         true);
 }
 
 // The name of the object's device interface; empty when it is no device.
@@ -105,10 +104,10 @@ void BlueZBleScanner::SetUp(sd_bus* bus) {
         objects.begin(), objects.end(),
         [](const BlueZUtil::ObjEntry& object) { return object.Has(BlueZUtil::kAdapterInterface); });
     if (adapter == objects.end()) {
-        throw ApiException(kNoAdapterMessage, kUnavailableCode);
+        throw ApiException(kNoAdapterMessage, QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE);
     }
     if (!IsPowered(bus, adapter->path)) {
-        throw ApiException(kAdapterNotEnabledMessage, kUnavailableCode);
+        throw ApiException(kAdapterNotEnabledMessage, QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE);
     }
     adapterPath_ = adapter->path;
     Subscribe(bus);
@@ -119,13 +118,13 @@ void BlueZBleScanner::Subscribe(sd_bus* bus) {
     if (sd_bus_match_signal(bus, &slot, BlueZUtil::kBlueZService, BlueZUtil::kRootPath,
                             BlueZUtil::kObjectManagerInterface, BlueZUtil::kInterfacesAdded,
                             OnInterfacesAddedSignal, this) < 0) {
-        throw ApiException(kDeviceSubscriptionFailedMessage, kUnavailableCode);
+        throw ApiException(kDeviceSubscriptionFailedMessage, QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE);
     }
     interfacesAddedSlot_.reset(slot);
     slot = nullptr;
     if (sd_bus_add_match(bus, &slot, BlueZUtil::kDevicePropertiesChangedMatch,
                          OnDevicePropertiesChangedSignal, this) < 0) {
-        throw ApiException(kPropertySubscriptionFailedMessage, kUnavailableCode);
+        throw ApiException(kPropertySubscriptionFailedMessage, QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE);
     }
     propertiesChangedSlot_.reset(slot);
 }
@@ -152,13 +151,13 @@ void BlueZBleScanner::StartScanning() {
 
 void BlueZBleScanner::Start(sd_bus* bus) {
     if (!IsPowered(bus, adapterPath_)) {
-        throw ApiException(kAdapterNotPoweredMessage, kUnavailableCode);
+        throw ApiException(kAdapterNotPoweredMessage, QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE);
     }
     SetLowEnergyDiscoveryFilter(bus, adapterPath_);
     // Fails harmlessly when discovery is already running.
     BlueZUtil::CallNoArg(bus, adapterPath_, BlueZUtil::kAdapterInterface,
                          BlueZUtil::kStartDiscovery, BlueZUtil::kAdapterCallTimeoutUs,
-                         kUnavailableCode, true);
+                         QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE, true);
     // Devices BlueZ already knows, also remembered ones that are silent now.
     for (const BlueZUtil::ObjEntry& object : BlueZUtil::GetManagedObjects(bus)) {
         if (object.Has(BlueZUtil::kDeviceInterface)) {
@@ -183,7 +182,7 @@ bool BlueZBleScanner::IsScanning() const {
 void BlueZBleScanner::Shutdown() {
     if (dispatcher_->IsDispatcherThread()) {
         // Stopping the dispatcher would wait for the very callback running it.
-        throw ApiException(kShutdownFromCallbackMessage, kGeneralCode);
+        throw ApiException(kShutdownFromCallbackMessage, QELTBLE_ERROR_GENERAL);
     }
     if (shutDown_.exchange(true)) {
         return;
@@ -235,11 +234,11 @@ uint32_t BlueZBleScanner::GetDiscoveredDeviceCount() {
 
 int32_t BlueZBleScanner::GetDiscoveredDeviceName(uint32_t index, char* buffer, uint32_t length) {
     if (buffer == nullptr || length == 0) {
-        return kInvalidArgumentCode;
+        return QELTBLE_ERROR_INVALID_ARGUMENT;
     }
     std::lock_guard lock(listMutex_);
     if (index >= devices_.size()) {
-        return kInvalidArgumentCode;
+        return QELTBLE_ERROR_INVALID_ARGUMENT;
     }
     const std::string& name = devices_[index].name;
     const std::size_t copied = std::min<std::size_t>(name.size(), length - 1);

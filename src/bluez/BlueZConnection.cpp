@@ -10,13 +10,11 @@
 
 #include "api/ApiException.h"
 #include "bluez/PollTimeout.h"
+#include "qeltble.h"
 
 namespace Qelt::BLE::BlueZUtil {
 
 namespace {
-
-constexpr int32_t kUnavailableCode = 2;
-constexpr int32_t kCommunicationCode = 3;
 
 // The connection whose worker runs on this thread, if any.
 thread_local const BlueZConnection* workerOfThisThread = nullptr;
@@ -51,12 +49,12 @@ int NextPollTimeoutMs(sd_bus* bus) {
 BlueZConnection::BlueZConnection() {
     if (sd_bus_open_system(&bus_) < 0 || bus_ == nullptr) {
         bus_ = nullptr;
-        throw ApiException(kBusOpenFailedMessage, kUnavailableCode);
+        throw ApiException(kBusOpenFailedMessage, QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE);
     }
     wakeupFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeupFd_ < 0) {
         bus_ = sd_bus_flush_close_unref(bus_);
-        throw ApiException(kWakeupFdFailedMessage, kUnavailableCode);
+        throw ApiException(kWakeupFdFailedMessage, QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE);
     }
     running_ = true;
     try {
@@ -91,10 +89,10 @@ BlueZConnection::~BlueZConnection() {
 
 void BlueZConnection::Execute(const Work& work) {
     if (workerOfThisThread == this) {
-        throw ApiException(kExecuteOnWorkerMessage, kCommunicationCode);
+        throw ApiException(kExecuteOnWorkerMessage, QELTBLE_ERROR_COMMUNICATION);
     }
     if (!running_ || lost_) {
-        throw ApiException(kNotRunningMessage, kCommunicationCode);
+        throw ApiException(kNotRunningMessage, QELTBLE_ERROR_COMMUNICATION);
     }
     auto task = std::make_shared<Task>();
     task->work = work;
@@ -102,10 +100,10 @@ void BlueZConnection::Execute(const Work& work) {
     // Checked under the lock so that nothing is appended after the worker
     // (or the destructor) has failed the queue.
     if (lost_) {
-        throw ApiException(kLostMessage, kCommunicationCode);
+        throw ApiException(kLostMessage, QELTBLE_ERROR_COMMUNICATION);
     }
     if (!running_) {
-        throw ApiException(kNotRunningMessage, kCommunicationCode);
+        throw ApiException(kNotRunningMessage, QELTBLE_ERROR_COMMUNICATION);
     }
     queue_.push_back(task);
     ++callers_;
@@ -190,7 +188,7 @@ void BlueZConnection::FailQueue(const char* message) {
         return;
     }
     for (const TaskPtr& task : queue_) {
-        task->error = std::make_exception_ptr(ApiException(message, kCommunicationCode));
+        task->error = std::make_exception_ptr(ApiException(message, QELTBLE_ERROR_COMMUNICATION));
         task->done = true;
     }
     queue_.clear();  // the callers hold the last references

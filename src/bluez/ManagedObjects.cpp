@@ -6,12 +6,11 @@
 #include "bluez/BlueZNames.h"
 #include "bluez/BusResources.h"
 #include "bluez/PropertyParsing.h"
+#include "qeltble.h"
 
 namespace Qelt::BLE::BlueZUtil {
 
 namespace {
-
-constexpr int32_t kUnavailableCode = 2;
 
 std::vector<ObjEntry> ReadObjects(sd_bus_message* reply) {
     std::vector<ObjEntry> objects;
@@ -43,7 +42,8 @@ std::vector<ObjEntry> GetManagedObjects(sd_bus* bus) {
                                           kGetManagedObjects, error.Get(), &rawReply, nullptr);
     MessagePtr reply(rawReply);
     if (result < 0) {
-        throw ApiException(kEnumerationFailedMessage + error.Detail(), kUnavailableCode);
+        throw ApiException(kEnumerationFailedMessage + error.Detail(),
+                           QELTBLE_ERROR_BLUETOOTH_UNAVAILABLE);
     }
     return ReadObjects(reply.get());
 }

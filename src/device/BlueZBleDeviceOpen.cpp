@@ -12,12 +12,11 @@
 #include "device/DeviceInformation.h"
 #include "protocol/QeltLegacyProtocolHandler.h"
 #include "protocol/QeltNusProtocolHandler.h"
+#include "qeltble.h"
 
 namespace Qelt::BLE {
 
 namespace {
-
-constexpr int32_t kCommunicationCode = 3;
 
 // Device Information and Battery services and their characteristics.
 constexpr const char* kDeviceInformationService = "180A";
@@ -92,7 +91,7 @@ void BlueZBleDevice::SelectHandlerFromServices() {
     } else if (link_.HasService(kDataServiceUuid)) {
         ownedHandler_ = std::make_unique<QeltLegacyProtocolHandler>();
     } else {
-        throw ApiException(kNoKnownServiceMessage, kCommunicationCode);
+        throw ApiException(kNoKnownServiceMessage, QELTBLE_ERROR_COMMUNICATION);
     }
     handler_ = ownedHandler_.get();
 }
@@ -198,7 +197,7 @@ void BlueZBleDevice::ReadConfigurationBurst(const std::string& characteristic,
     }
     link_.Unsubscribe(characteristic);
     if (!done) {
-        throw ApiException(failure, kCommunicationCode);
+        throw ApiException(failure, QELTBLE_ERROR_COMMUNICATION);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "bluez/CanonicalUuid.h"
 #include "bluez/ManagedObjects.h"
 #include "device/LinkSignals.h"
+#include "qeltble.h"
 
 namespace Qelt::BLE {
 
@@ -20,7 +21,6 @@ using BlueZUtil::SlotPtr;
 
 namespace {
 
-constexpr int32_t kCommunicationCode = 3;
 using Clock = std::chrono::steady_clock;
 // How long a cancelling Disconnect is given to end a Connect before it is
 // sent again.
@@ -53,7 +53,7 @@ std::string ReadValue(sd_bus* bus, const std::string& path) {
     if (!call || sd_bus_message_append(call.get(), "a{sv}", 0) < 0 ||
         sd_bus_call(bus, call.get(), BlueZUtil::kGattCallTimeoutUs, error.Get(), &rawReply) < 0) {
         MessagePtr reply(rawReply);
-        throw ApiException(kReadFailedMessage + error.Detail(), kCommunicationCode);
+        throw ApiException(kReadFailedMessage + error.Detail(), QELTBLE_ERROR_COMMUNICATION);
     }
     MessagePtr reply(rawReply);
     const void* data = nullptr;
@@ -74,7 +74,7 @@ void WriteValue(sd_bus* bus, const std::string& path, const std::string& value, 
         sd_bus_message_append(call.get(), "a{sv}", 1, BlueZUtil::kWriteTypeOption, "s", type) < 0 ||
         sd_bus_call(bus, call.get(), BlueZUtil::kGattCallTimeoutUs, error.Get(), &rawReply) < 0) {
         MessagePtr reply(rawReply);
-        throw ApiException(kWriteFailedMessage + error.Detail(), kCommunicationCode);
+        throw ApiException(kWriteFailedMessage + error.Detail(), QELTBLE_ERROR_COMMUNICATION);
     }
     MessagePtr reply(rawReply);
 }
@@ -140,13 +140,13 @@ std::string GattLink::FindDevicePath(const std::string& serial) {
         }
         std::this_thread::sleep_for(timings_.searchPoll);
         if (stopRequested_() || Clock::now() - start >= timings_.searchLimit) {
-            throw ApiException(kDeviceNotFoundMessage, kCommunicationCode);
+            throw ApiException(kDeviceNotFoundMessage, QELTBLE_ERROR_COMMUNICATION);
         }
     }
     // A device being closed starts no new connection: BlueZ's Connect waits
     // for an amplifier that is switched off until its own time-out.
     if (stopRequested_()) {
-        throw ApiException(kDeviceNotFoundMessage, kCommunicationCode);
+        throw ApiException(kDeviceNotFoundMessage, QELTBLE_ERROR_COMMUNICATION);
     }
     return path;
 }
@@ -167,7 +167,7 @@ void GattLink::OpenConnection(const std::string& devicePath) {
         connection->bus->Execute([&connection](sd_bus* bus) {
             BlueZUtil::CallNoArg(bus, connection->devicePath, BlueZUtil::kDeviceInterface,
                                  BlueZUtil::kConnect, BlueZUtil::kConnectTimeoutUs,
-                                 kCommunicationCode, false);
+                                 QELTBLE_ERROR_COMMUNICATION, false);
             // Without this match a lost link goes unnoticed; the connection
             // itself stands, so a failure is not an error.
             connection->connectedSlot = MatchPropertiesChanged(
@@ -185,7 +185,7 @@ void GattLink::BeginConnect(const std::string& devicePath) {
     // Checked together with the record, so that a device being closed
     // either sees this Connect and cancels it, or it never starts.
     if (connectingStopped_) {
-        throw ApiException(kDeviceNotFoundMessage, kCommunicationCode);
+        throw ApiException(kDeviceNotFoundMessage, QELTBLE_ERROR_COMMUNICATION);
     }
     connectingPath_ = devicePath;
 }
@@ -214,7 +214,8 @@ void GattLink::StopConnecting() noexcept {
         while (true) {
             bus.Execute([&path](sd_bus* raw) {
                 BlueZUtil::CallNoArg(raw, path, BlueZUtil::kDeviceInterface, BlueZUtil::kDisconnect,
-                                     BlueZUtil::kDisconnectTimeoutUs, kCommunicationCode, true);
+                                     BlueZUtil::kDisconnectTimeoutUs, QELTBLE_ERROR_COMMUNICATION,
+                                     true);
             });
             // A Disconnect that reached BlueZ before the Connect did cancels
             // nothing: ask again until the Connect has ended.
@@ -253,7 +254,7 @@ void GattLink::DiscoverServices() {
         }
         std::this_thread::sleep_for(timings_.discoveryPoll);
         if (Clock::now() - start >= timings_.discoveryLimit) {
-            throw ApiException(kServicesNotDiscoveredMessage, kCommunicationCode);
+            throw ApiException(kServicesNotDiscoveredMessage, QELTBLE_ERROR_COMMUNICATION);
         }
     }
 }
@@ -289,7 +290,8 @@ std::string GattLink::CharacteristicPathOrEmpty(const std::string& uuid) const {
 std::string GattLink::GetCharacteristicPath(const std::string& uuid) const {
     std::string path = CharacteristicPathOrEmpty(uuid);
     if (path.empty()) {
-        throw ApiException("Could not find characteristic '" + uuid + "'.", kCommunicationCode);
+        throw ApiException("Could not find characteristic '" + uuid + "'.",
+                           QELTBLE_ERROR_COMMUNICATION);
     }
     return path;
 }
@@ -307,12 +309,12 @@ GattLink::ConnectionPtr GattLink::CurrentConnection() const {
         connection = connection_;
     }
     if (!connection) {
-        throw ApiException(BlueZUtil::kNotRunningMessage, kCommunicationCode);
+        throw ApiException(BlueZUtil::kNotRunningMessage, QELTBLE_ERROR_COMMUNICATION);
     }
     // The worker must never hold the last reference: it would have to join
     // itself when the connection ends.
     if (connection->worker == std::this_thread::get_id()) {
-        throw ApiException(BlueZUtil::kExecuteOnWorkerMessage, kCommunicationCode);
+        throw ApiException(BlueZUtil::kExecuteOnWorkerMessage, QELTBLE_ERROR_COMMUNICATION);
     }
     return connection;
 }
@@ -353,16 +355,16 @@ void GattLink::Subscribe(const std::string& characteristic, NotificationHandler 
         connection->bus->Execute([&](sd_bus* bus) {
             try {
                 if (connection->closed) {
-                    throw ApiException(BlueZUtil::kNotRunningMessage, kCommunicationCode);
+                    throw ApiException(BlueZUtil::kNotRunningMessage, QELTBLE_ERROR_COMMUNICATION);
                 }
                 SlotPtr slot = MatchPropertiesChanged(bus, path, &GattLink::OnCharacteristicSignal,
                                                       connection.get());
                 if (!slot) {
-                    throw ApiException(kSubscribeFailedMessage, kCommunicationCode);
+                    throw ApiException(kSubscribeFailedMessage, QELTBLE_ERROR_COMMUNICATION);
                 }
                 BlueZUtil::CallNoArg(bus, path, BlueZUtil::kGattCharacteristicInterface,
                                      BlueZUtil::kStartNotify, BlueZUtil::kGattCallTimeoutUs,
-                                     kCommunicationCode, false);
+                                     QELTBLE_ERROR_COMMUNICATION, false);
                 // Replaces (and so releases) an earlier match: one live match
                 // per characteristic.
                 connection->matchSlots.insert_or_assign(path, std::move(slot));
@@ -400,7 +402,7 @@ void GattLink::Unsubscribe(const std::string& characteristic) {
         connection->bus->Execute([&](sd_bus* bus) {
             BlueZUtil::CallNoArg(bus, path, BlueZUtil::kGattCharacteristicInterface,
                                  BlueZUtil::kStopNotify, BlueZUtil::kGattCallTimeoutUs,
-                                 kCommunicationCode, true);
+                                 QELTBLE_ERROR_COMMUNICATION, true);
             connection->matchSlots.erase(path);
         });
     } catch (const ApiException&) {
@@ -443,7 +445,7 @@ void GattLink::TeardownConnection() noexcept {
                 if (!connection->devicePath.empty()) {
                     BlueZUtil::CallNoArg(bus, connection->devicePath, BlueZUtil::kDeviceInterface,
                                          BlueZUtil::kDisconnect, BlueZUtil::kDisconnectTimeoutUs,
-                                         kCommunicationCode, true);
+                                         QELTBLE_ERROR_COMMUNICATION, true);
                 }
                 connection->matchSlots.clear();
             });

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "api/ApiException.h"
+#include "qeltble.h"
 
 namespace Qelt::BLE::Parser {
 
@@ -14,12 +15,10 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-constexpr int32_t kCommunicationFailed = 3;
-
 template <typename Record>
 void CopyRecord(std::string_view value, Record& record, const char* truncatedMessage) {
     if (value.size() < sizeof(Record)) {
-        throw ApiException(truncatedMessage, kCommunicationFailed);
+        throw ApiException(truncatedMessage, QELTBLE_ERROR_COMMUNICATION);
     }
     std::memcpy(&record, value.data(), sizeof(Record));
 }
@@ -29,13 +28,13 @@ void CopyRecord(std::string_view value, Record& record, const char* truncatedMes
 void AmplifierConfiguration(std::string_view value, QELTBLE_AMPLIFIER_CONFIGURATION& config) {
     CopyRecord(value, config, "Truncated amplifier configuration.");
     if (config.channelCount != config.channelConfigCount) {
-        throw ApiException("Invalid amplifier configuration.", kCommunicationFailed);
+        throw ApiException("Invalid amplifier configuration.", QELTBLE_ERROR_COMMUNICATION);
     }
     if (config.payloadConfigCount == 0) {
-        throw ApiException("Invalid payload configuration.", kCommunicationFailed);
+        throw ApiException("Invalid payload configuration.", QELTBLE_ERROR_COMMUNICATION);
     }
     if (config.channelConfigCount == 0) {
-        throw ApiException("Invalid channel configuration.", kCommunicationFailed);
+        throw ApiException("Invalid channel configuration.", QELTBLE_ERROR_COMMUNICATION);
     }
 }
 
@@ -55,7 +54,7 @@ void FilterChannelConfiguration(std::string_view value,
 
 uint8_t BatteryLevel(std::string_view value) {
     if (value.empty()) {
-        throw ApiException("Empty battery level value.", kCommunicationFailed);
+        throw ApiException("Empty battery level value.", QELTBLE_ERROR_COMMUNICATION);
     }
     return static_cast<uint8_t>(value.front());
 }

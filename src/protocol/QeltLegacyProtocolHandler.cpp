@@ -7,6 +7,7 @@
 #include "protocol/Parser.h"
 #include "protocol/RawSample.h"
 #include "protocol/ServiceUuidMatch.h"
+#include "qeltble.h"
 
 namespace Qelt::BLE {
 
@@ -15,14 +16,10 @@ namespace {
 constexpr uint16_t kMaxChannels = 62;
 constexpr std::size_t kSampleWidth = 3;
 
-constexpr int32_t kCommunicationFailed = 3;
-constexpr int32_t kInvalidArgument = 4;
-constexpr int32_t kPayloadMismatch = -2;
-
 template <typename Record>
 Record& RequireRecord(Record* record) {
     if (record == nullptr) {
-        throw ApiException("Missing output record.", kInvalidArgument);
+        throw ApiException("Missing output record.", QELTBLE_ERROR_INVALID_ARGUMENT);
     }
     return *record;
 }
@@ -108,7 +105,7 @@ void QeltLegacyProtocolHandler::ParseAmplifierConfiguration(
     QELTBLE_AMPLIFIER_CONFIGURATION& record = RequireRecord(config);
     Parser::AmplifierConfiguration(value, record);
     if (record.channelConfigCount > kMaxChannels) {
-        throw ApiException("Amplifier reports too many channels.", kCommunicationFailed);
+        throw ApiException("Amplifier reports too many channels.", QELTBLE_ERROR_COMMUNICATION);
     }
 }
 
@@ -138,18 +135,19 @@ void QeltLegacyProtocolHandler::ConvertPayload(const std::string& payload, float
                                                const PayloadLayout* layout) {
     if (amplifier == nullptr || channels == nullptr || layout == nullptr ||
         (out == nullptr && count != 0)) {
-        throw ApiException("Missing conversion argument.", kInvalidArgument);
+        throw ApiException("Missing conversion argument.", QELTBLE_ERROR_INVALID_ARGUMENT);
     }
     if (payload.size() != amplifier->payloadSize) {
-        throw ApiException("Invalid payload size.", kPayloadMismatch);
+        throw ApiException("Invalid payload size.", QELTBLE_ERROR_PAYLOAD_LAYOUT);
     }
     const std::size_t slots = amplifier->payloadSize / kSampleWidth;
     if (count != slots) {
-        throw ApiException("Invalid buffer size.", kCommunicationFailed);
+        throw ApiException("Invalid buffer size.", QELTBLE_ERROR_COMMUNICATION);
     }
     const std::size_t entries = layout->size();
     if (entries > slots) {
-        throw ApiException("Payload configuration larger than buffer.", kPayloadMismatch);
+        throw ApiException("Payload configuration larger than buffer.",
+                           QELTBLE_ERROR_PAYLOAD_LAYOUT);
     }
 
     // From here on every slot read lies inside the payload and every write
@@ -160,7 +158,8 @@ void QeltLegacyProtocolHandler::ConvertPayload(const std::string& payload, float
     for (std::size_t i = 0; i < entries; ++i, sample += kSampleWidth) {
         float scale;
         if (!scales.Find(entry[i].channelId, scale)) {
-            throw ApiException("Payload references unknown channel id.", kPayloadMismatch);
+            throw ApiException("Payload references unknown channel id.",
+                               QELTBLE_ERROR_PAYLOAD_LAYOUT);
         }
         out[i] = static_cast<float>(RawSample::Int24BigEndian(sample)) * scale;
     }

@@ -5,14 +5,11 @@
 #include "api/ApiException.h"
 #include "protocol/RawSample.h"
 #include "protocol/ServiceUuidMatch.h"
+#include "qeltble.h"
 
 namespace Qelt::BLE {
 
 namespace {
-
-constexpr int32_t kCommunicationFailed = 3;
-constexpr int32_t kInvalidArgument = 4;
-constexpr int32_t kPayloadMismatch = -2;
 
 // Converts `slots` consecutive samples of Width bytes each; the reader is
 // fixed at compile time so that the loop holds no branch per sample.
@@ -55,17 +52,18 @@ void QeltNusProtocolHandler::ConvertPayload(const std::string& payload, float* o
                                             const QELTBLE_AMPLIFIER_CONFIGURATION* amplifier,
                                             const PayloadLayout* layout) {
     if (amplifier == nullptr || layout == nullptr || (out == nullptr && count != 0)) {
-        throw ApiException("Missing conversion argument.", kInvalidArgument);
+        throw ApiException("Missing conversion argument.", QELTBLE_ERROR_INVALID_ARGUMENT);
     }
     if (payload.size() != amplifier->payloadSize) {
-        throw ApiException("Invalid payload size.", kPayloadMismatch);
+        throw ApiException("Invalid payload size.", QELTBLE_ERROR_PAYLOAD_LAYOUT);
     }
     if (count != amplifier->payloadSize / bytesPerChannel) {
-        throw ApiException("Invalid buffer size.", kCommunicationFailed);
+        throw ApiException("Invalid buffer size.", QELTBLE_ERROR_COMMUNICATION);
     }
     const std::size_t slots = layout->size();
     if (slots > count) {
-        throw ApiException("Payload configuration larger than buffer.", kPayloadMismatch);
+        throw ApiException("Payload configuration larger than buffer.",
+                           QELTBLE_ERROR_PAYLOAD_LAYOUT);
     }
 
     // count * bytesPerChannel <= payloadSize, so every slot lies inside the
@@ -92,7 +90,7 @@ uint8_t QeltNusProtocolHandler::GetBytesPerChannel() const {
 
 void QeltNusProtocolHandler::SetSampleFormat(unsigned char width, bool isLittleEndian) {
     if (width != 3 && width != 4) {
-        throw ApiException("Sample width must be 3 or 4 bytes.", kInvalidArgument);
+        throw ApiException("Sample width must be 3 or 4 bytes.", QELTBLE_ERROR_INVALID_ARGUMENT);
     }
     bytesPerChannel = width;
     littleEndian = isLittleEndian;
