@@ -1,26 +1,19 @@
 // The log file through the exported functions. Each test runs in a process
 // of its own, so the process-wide log starts unopened in each.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
+#include "TemporaryHome.h"
 #include "qeltble.h"
 
+using QeltTest::ReadFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 std::string LogPath() {
     char buffer[1024];
@@ -30,15 +23,8 @@ std::string LogPath() {
 
 class LogExports : public ::testing::Test {
 protected:
-    void SetUp() override {
-        home_ = fs::temp_directory_path() / ("qeltble-logx-" + std::to_string(getpid()));
-        fs::remove_all(home_);
-        fs::create_directories(home_);
-        setenv("HOME", home_.c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(home_); }
-
-    fs::path home_;
+    QeltTest::TemporaryHome temporaryHome_;
+    const fs::path home_ = temporaryHome_.Path();
 };
 
 }  // namespace

@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "FakeDevice.h"
+#include "TemporaryHome.h"
 #include "api/ApiException.h"
 #include "api/HandleManager.h"
 
@@ -131,9 +129,7 @@ TEST_F(HandleManagerTest, CloseAllClosesInOrderAndKeepsCounting) {
 
 TEST_F(HandleManagerTest, DeviceThatCannotBeDeletedIsAbandonedAndLogged) {
     namespace fs = std::filesystem;
-    const fs::path home = fs::temp_directory_path() / ("qeltble-hm-" + std::to_string(getpid()));
-    fs::remove_all(home);
-    setenv("HOME", home.c_str(), 1);
+    const QeltTest::TemporaryHome home;
 
     manager.CreateHandle("AB-0001.00.01");
     const QELTBLE_HANDLE second = manager.CreateHandle("AB-0002.00.01");
@@ -144,21 +140,19 @@ TEST_F(HandleManagerTest, DeviceThatCannotBeDeletedIsAbandonedAndLogged) {
     ExpectInvalidHandle(second);
 
     fs::path logFile;
-    for (const auto& entry : fs::recursive_directory_iterator(home)) {
+    for (const auto& entry : fs::recursive_directory_iterator(home.Path())) {
         if (entry.is_regular_file()) {
             logFile = entry.path();
         }
     }
-    std::stringstream content;
-    content << std::ifstream(logFile).rdbuf();
-    EXPECT_NE(content.str().find("[ERROR] - handle 2: Bluetooth transport unresponsive; leaking "
-                                 "the device object instead of destroying it. Restart the host "
-                                 "process to reclaim it.\n"),
+    const std::string content = QeltTest::ReadFile(logFile);
+    EXPECT_NE(content.find("[ERROR] - handle 2: Bluetooth transport unresponsive; leaking "
+                           "the device object instead of destroying it. Restart the host "
+                           "process to reclaim it.\n"),
               std::string::npos)
-        << content.str();
+        << content;
 
     delete stuck;  // the table let go of it; reclaim it here
-    fs::remove_all(home);
 }
 
 TEST(HandleManager, DestructionDiscardsTheTableWithoutDestroyingDevices) {

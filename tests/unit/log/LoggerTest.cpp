@@ -8,19 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "TemporaryHome.h"
 #include "log/QeltLogger.h"
 
 using namespace Qelt::BLE;
+using QeltTest::ReadFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -33,15 +28,8 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class LoggerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        home_ = fs::temp_directory_path() / ("qeltble-log-" + std::to_string(getpid()));
-        fs::remove_all(home_);
-        fs::create_directories(home_);
-        setenv("HOME", home_.c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(home_); }
-
-    fs::path home_;
+    QeltTest::TemporaryHome temporaryHome_;
+    const fs::path home_ = temporaryHome_.Path();
 };
 
 const std::regex kTimestamp(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] )");
